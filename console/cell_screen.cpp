@@ -1,0 +1,69 @@
+#include "console/cell_screen.h"
+
+#include <algorithm>
+
+#include "console/utf8.h"
+
+CellScreen::CellScreen(int width, int height)
+    : width_(width), height_(height), cells_(static_cast<size_t>(width) * height) {}
+
+void CellScreen::GrowTo(int width, int height) {
+  const int new_width = std::max(width, width_);
+  const int new_height = std::max(height, height_);
+  if (new_width == width_ && new_height == height_) return;
+  std::vector<Cell> grown(static_cast<size_t>(new_width) * new_height);
+  for (int row = 0; row < height_; ++row) {
+    std::copy_n(cells_.begin() + static_cast<long>(Index(0, row)), width_,
+                grown.begin() + static_cast<long>(row) * new_width);
+  }
+  cells_ = std::move(grown);
+  width_ = new_width;
+  height_ = new_height;
+}
+
+void CellScreen::MoveCursor(int column, int row) {
+  if (column < 0 || row < 0 || column >= width_ || row >= height_) return;
+  cursor_column_ = column;
+  cursor_row_ = row;
+}
+
+void CellScreen::PlaceCursor(int column, int row) {
+  cursor_column_ = std::clamp(column, 0, width_ - 1);
+  cursor_row_ = std::max(row, 0);
+}
+
+void CellScreen::Write(std::string_view text) {
+  while (!text.empty()) {
+    if (text.front() == '\n') {
+      cursor_column_ = 0;
+      ++cursor_row_;
+      text.remove_prefix(1);
+      continue;
+    }
+    const Utf8Character character = DecodeUtf8(text);
+    Put(VisibleCodepoint(character.codepoint));
+    text.remove_prefix(character.length);
+  }
+}
+
+void CellScreen::Put(char32_t glyph) {
+  SetCell(cursor_column_, cursor_row_, Cell{glyph, attribute_});
+  AdvanceCursor();
+}
+
+void CellScreen::SetCell(int column, int row, Cell cell) {
+  if (column < 0 || row < 0 || column >= width_ || row >= height_) return;
+  cells_[Index(column, row)] = cell;
+}
+
+void CellScreen::Clear() {
+  std::fill(cells_.begin(), cells_.end(), Cell{U' ', attribute_});
+  cursor_column_ = 0;
+  cursor_row_ = 0;
+}
+
+void CellScreen::AdvanceCursor() {
+  if (++cursor_column_ < width_) return;
+  cursor_column_ = 0;
+  ++cursor_row_;
+}

@@ -1,0 +1,47 @@
+// The console operations every screen is built from. One backend is chosen at start-up and held by
+// ConsoleOutput; the free functions below forward to it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A frame glyph: the code page 437 byte the original console showed, and the same glyph in Unicode.
+struct ConsoleGlyph {
+  unsigned char cp437;
+  char32_t unicode;
+};
+
+class Console {
+ public:
+  virtual ~Console() = default;
+  virtual void MoveCursor(int16_t column, int16_t row) = 0;
+  virtual void SetTextColor(uint16_t attribute) = 0;
+  virtual void WriteText(std::string_view text) = 0;
+  virtual void WriteGlyph(ConsoleGlyph glyph) = 0;
+  virtual std::string ReadLine() = 0;
+  virtual bool IsKeyPressed(int virtual_key) = 0;
+  virtual void Pause(int milliseconds) = 0;
+  virtual void WaitForKey() = 0;
+  virtual void Clear() = 0;
+  [[noreturn]] virtual void ReportFatal(const std::string& message) = 0;
+  [[noreturn]] virtual void EndProcess(int status) = 0;
+};
+
+extern Console* ConsoleOutput;
+
+// Virtual-key codes the program polls.
+inline constexpr int kKeyN = 0x4E;
+inline constexpr int kKeyDigit1 = 0x31;
+
+void MoveCursor(int column, int row);
+void SetTextColor(int attribute);
+void WriteText(std::string_view text);
+void WriteGlyph(ConsoleGlyph glyph);
+std::string ReadLine();
+bool IsKeyPressed(int virtual_key);
+void Pause(int milliseconds);
+void WaitForKey();
+void ClearConsole();
+[[noreturn]] void ReportFatal(const std::string& message);
+[[noreturn]] void EndProcess(int status);

@@ -1,0 +1,57 @@
+// Everything the program reads: key polls that look without taking, line reads and the single
+// key wait, over one queue of pending input. Keyboard input is edited and echoed; input from a
+// file or a pipe is taken as it comes, and its end ends the waits instead of spinning for ever.
+#pragma once
+
+#include <bitset>
+#include <string>
+#include <string_view>
+
+#include "console/console_device.h"
+#include "console/line_editor.h"
+#include "console/pending_input.h"
+
+class InputChannel {
+ public:
+  // What the owning console does around waits.
+  class Events {
+   public:
+    virtual ~Events() = default;
+    virtual void BeforeWait() = 0;  // bring the screen up to date
+    virtual void OnScreenEvent() = 0;
+    [[noreturn]] virtual void OnKeysExhausted() = 0;  // polled keys can never be pressed now
+  };
+
+  InputChannel(ConsoleDevice& device, Events& events) : device_(device), events_(events) {}
+
+  bool PollKey(int virtual_key);
+  std::string ReadLine(LineEcho& echo);
+  // Takes one key: a byte, or a whole escape sequence, and returns its bytes. Returns at once,
+  // with nothing, when input has ended.
+  std::string TakeKey();
+  // For a modal box: waits for Enter, Space or Escape typed from now on; returns at end of input.
+  void WaitForDismissKey();
+  bool Ended() const { return ended_; }
+
+  static constexpr std::string_view kKeysExhaustedMessage =
+      "quillomat: input ended before the key the program waits for was pressed";
+
+  // How long a poll may block when nothing new has arrived, and how long a lone Escape waits.
+  static constexpr int kPollWaitMilliseconds = 10;
+  static constexpr int kLoneEscapeMilliseconds = 50;
+
+ private:
+  bool ShouldWaitInPoll(int virtual_key);
+  // Waits for more input; false on a timeout, a screen event or the end of input.
+  bool Fill(int timeout_ms);
+  std::string ReadEditedLine(LineEcho& echo);
+  std::string ReadRawLine();
+
+  ConsoleDevice& device_;
+  Events& events_;
+  PendingInput queue_;
+  LineEditor editor_;
+  bool ended_ = false;
+  std::bitset<256> polled_since_wait_;
+  std::bitset<256> polled_after_end_;
+};

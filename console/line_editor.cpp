@@ -1,0 +1,78 @@
+#include "console/line_editor.h"
+
+#include "console/utf8.h"
+
+namespace {
+
+constexpr unsigned char kCtrlD = 0x04;
+constexpr unsigned char kBackspace = 0x08;
+constexpr unsigned char kLineFeed = 0x0A;
+constexpr unsigned char kCarriageReturn = 0x0D;
+constexpr unsigned char kCtrlU = 0x15;
+constexpr unsigned char kDelete = 0x7F;
+
+}  // namespace
+
+LineEditor::Status LineEditor::Feed(unsigned char byte, LineEcho& echo) {
+  const bool follows_cr = line_ended_by_cr_;
+  line_ended_by_cr_ = false;
+  if (follows_cr && byte == kLineFeed) return Status::kEditing;
+  if (escapes_.Feed(byte) != EscapeSequenceReader::Result::kOrdinary) return Status::kEditing;
+  return FeedKey(byte, echo);
+}
+
+LineEditor::Status LineEditor::FeedKey(unsigned char byte, LineEcho& echo) {
+  if (byte >= 0x80) {
+    AppendByte(byte, echo);
+    return Status::kEditing;
+  }
+  CompletePartialCharacter(echo);
+  switch (byte) {
+    case kCarriageReturn:
+      line_ended_by_cr_ = true;
+      [[fallthrough]];
+    case kLineFeed:
+      echo.EndLine();
+      return Status::kLineDone;
+    case kBackspace:
+    case kDelete:
+      if (!line_.empty()) EraseLastCharacter(echo);
+      return Status::kEditing;
+    case kCtrlU:
+      while (!line_.empty()) EraseLastCharacter(echo);
+      return Status::kEditing;
+    case kCtrlD:
+      return line_.empty() ? Status::kInputEnded : Status::kEditing;
+    default:
+      if (byte >= 0x20) AppendByte(byte, echo);  // other control bytes are dropped
+      return Status::kEditing;
+  }
+}
+
+void LineEditor::AppendByte(unsigned char byte, LineEcho& echo) {
+  if (!partial_.empty() && !IsUtf8Continuation(byte)) CompletePartialCharacter(echo);
+  partial_ += static_cast<char>(byte);
+  if (partial_.size() >= Utf8SequenceLength(static_cast<unsigned char>(partial_[0]))) {
+    CompletePartialCharacter(echo);
+  }
+}
+
+void LineEditor::CompletePartialCharacter(LineEcho& echo) {
+  if (partial_.empty()) return;
+  line_ += partial_;
+  echo.ShowCharacter(partial_);
+  partial_.clear();
+}
+
+void LineEditor::EraseLastCharacter(LineEcho& echo) {
+  line_.resize(line_.size() - LastUtf8CharacterLength(line_));
+  echo.EraseLastCharacter();
+}
+
+std::string LineEditor::TakeLine() {
+  line_ += partial_;  // input that ended inside a character keeps its bytes
+  partial_.clear();
+  std::string line = std::move(line_);
+  line_.clear();
+  return line;
+}

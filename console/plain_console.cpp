@@ -1,0 +1,50 @@
+#include "console/plain_console.h"
+
+#include "console/terminal_echo.h"
+#include "console/utf8.h"
+
+namespace {
+
+constexpr size_t kFlushThreshold = 64 * 1024;
+
+}  // namespace
+
+void PlainConsole::WriteText(std::string_view text) {
+  pending_output_ += text;
+  if (pending_output_.size() >= kFlushThreshold) Flush();
+}
+
+void PlainConsole::WriteGlyph(ConsoleGlyph glyph) {
+  AppendUtf8(pending_output_, glyph.unicode);
+}
+
+std::string PlainConsole::ReadLine() {
+  TerminalEcho echo(device_);
+  return input_.ReadLine(echo);
+}
+
+void PlainConsole::Pause(int milliseconds) {
+  Flush();
+  SleepFor(device_, milliseconds, [] {});
+}
+
+void PlainConsole::ReportFatal(const std::string& message) {
+  Flush();
+  device_.Exit(1, "ERROR: " + message);
+}
+
+void PlainConsole::EndProcess(int status) {
+  Flush();
+  device_.Exit(status, {});
+}
+
+void PlainConsole::OnKeysExhausted() {
+  Flush();
+  device_.Exit(1, InputChannel::kKeysExhaustedMessage);
+}
+
+void PlainConsole::Flush() {
+  if (pending_output_.empty()) return;
+  device_.WriteOutput(pending_output_);
+  pending_output_.clear();
+}

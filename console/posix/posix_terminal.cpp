@@ -1,0 +1,257 @@
+#include "console/posix/posix_terminal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "console/pending_input.h"
+
+namespace {
+
+// CAN first: it cancels any escape sequence a signal may have cut in half.
+constexpr char kLeaveScreen[] = "\x18\x1b[0m\x1b[?25h\x1b[?1049l";
+constexpr char kEnterScreen[] = "\x1b[?1049h\x1b[H\x1b[2J";
+
+// What the signal handlers need. Written once before any handler is installed, read-only after.
+struct TerminalState {
+  int keyboard_fd = -1;  // terminal whose modes were changed, or -1
+  termios saved_modes{};
+  termios program_modes{};
+  int screen_fd = -1;  // terminal showing the alternate screen, or -1
+  int wake_pipe[2] = {-1, -1};
+};
+TerminalState g_terminal;
+
+constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+void WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) {
+        pollfd writable{fd, POLLOUT, 0};
+        poll(&writable, 1, 100);
+        continue;
+      }
+      return;  // nowhere left to show it
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+}
+
+// Async-signal-safe: only write and tcsetattr.
+void RestoreTerminal() {
+  if (g_terminal.screen_fd >= 0)
+    WriteAll(g_terminal.screen_fd, kLeaveScreen, sizeof kLeaveScreen - 1);
+  if (g_terminal.keyboard_fd >= 0) {
+    tcsetattr(g_terminal.keyboard_fd, TCSADRAIN, &g_terminal.saved_modes);
+  }
+}
+
+void EnterProgramModes() {
+  if (g_terminal.keyboard_fd >= 0) {
+    tcsetattr(g_terminal.keyboard_fd, TCSADRAIN, &g_terminal.program_modes);
+  }
+  if (g_terminal.screen_fd >= 0)
+    WriteAll(g_terminal.screen_fd, kEnterScreen, sizeof kEnterScreen - 1);
+}
+
+void Wake() {
+  const char byte = 0;
+  [[maybe_unused]] const ssize_t ignored = write(g_terminal.wake_pipe[1], &byte, 1);
+}
+
+void SetHandler(int signal_number, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(signal_number, &action, nullptr);
+}
+
+// Ends the process the default way for the signal, so the shell sees what happened.
+void RaiseDefault(int signal_number) {
+  SetHandler(signal_number, SIG_DFL);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal_number);
+  sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+  raise(signal_number);
+}
+
+void OnTerminatingSignal(int signal_number) {
+  RestoreTerminal();
+  RaiseDefault(signal_number);
+}
+
+void OnContinue(int) {
+  const int saved_errno = errno;
+  EnterProgramModes();
+  Wake();  // the screen must be drawn again
+  errno = saved_errno;
+}
+
+void OnStop(int signal_number) {
+  const int saved_errno = errno;
+  RestoreTerminal();
+  RaiseDefault(signal_number);  // stops here until fg
+  SetHandler(signal_number, OnStop);
+  // Also reached without stopping, when no shell could resume the program (an orphaned process
+  // group): either way the program goes on, so its terminal modes and screen come back.
+  OnContinue(SIGCONT);
+  errno = saved_errno;
+}
+
+void OnResize(int) {
+  const int saved_errno = errno;
+  Wake();
+  errno = saved_errno;
+}
+
+bool IsIgnored(int signal_number) {
+  struct sigaction current {};
+  sigaction(signal_number, nullptr, &current);
+  return current.sa_handler == SIG_IGN;
+}
+
+void InstallSignalHandlers() {
+  for (const int signal_number : kTerminatingSignals) {
+    if (!IsIgnored(signal_number)) SetHandler(signal_number, OnTerminatingSignal);
+  }
+  if (!IsIgnored(SIGTSTP)) SetHandler(SIGTSTP, OnStop);
+  SetHandler(SIGCONT, OnContinue);
+  SetHandler(SIGWINCH, OnResize);
+  std::set_terminate([] {
+    RestoreTerminal();
+    std::abort();
+  });
+}
+
+void BlockSignals() {
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, nullptr);
+}
+
+// Keys arrive one by one, unechoed, with CR as typed; Ctrl+C and Ctrl+Z still signal.
+termios ProgramModes(termios modes) {
+  modes.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR);
+  modes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
+  modes.c_cc[VMIN] = 1;
+  modes.c_cc[VTIME] = 0;
+  return modes;
+}
+
+int OpenEchoTerminal() {
+  const int access = fcntl(STDIN_FILENO, F_GETFL) & O_ACCMODE;
+  if (access == O_RDWR || access == O_WRONLY) return STDIN_FILENO;
+  const char* name = ttyname(STDIN_FILENO);
+  const int fd = name ? open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC) : -1;
+  return fd >= 0 ? fd : STDIN_FILENO;
+}
+
+}  // namespace
+
+PosixTerminal& PosixTerminal::Open() {
+  static PosixTerminal* const terminal = new PosixTerminal();
+  return *terminal;
+}
+
+PosixTerminal::PosixTerminal() {
+  if (pipe2(g_terminal.wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+    g_terminal.wake_pipe[0] = g_terminal.wake_pipe[1] = -1;
+  }
+  termios modes{};
+  input_is_terminal_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &modes) == 0;
+  output_is_terminal_ = isatty(STDOUT_FILENO);
+  if (input_is_terminal_) {
+    g_terminal.keyboard_fd = STDIN_FILENO;
+    g_terminal.saved_modes = modes;
+    g_terminal.program_modes = ProgramModes(modes);
+    echo_fd_ = OpenEchoTerminal();
+  }
+  if (output_is_terminal_) g_terminal.screen_fd = STDOUT_FILENO;
+  if (input_is_terminal_ || output_is_terminal_) InstallSignalHandlers();
+  EnterProgramModes();
+}
+
+bool PosixTerminal::DrainWakePipe() {
+  char bytes[64];
+  bool woken = false;
+  while (read(g_terminal.wake_pipe[0], bytes, sizeof bytes) > 0) woken = true;
+  return woken;
+}
+
+ConsoleDevice::Wait PosixTerminal::ReadInput(PendingInput& into, int timeout_ms) {
+  if (input_ended_) return Wait::kEnded;
+  pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {g_terminal.wake_pipe[0], POLLIN, 0}};
+  const int64_t deadline = NowMilliseconds() + timeout_ms;
+  for (;;) {
+    const int64_t left = timeout_ms < 0 ? -1 : std::max<int64_t>(deadline - NowMilliseconds(), 0);
+    const int ready = poll(watched, 2, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) return Wait::kTimeout;
+    if (ready > 0 && (watched[1].revents & POLLIN) && DrainWakePipe()) return Wait::kScreenEvent;
+    if (ready > 0 && watched[0].revents == 0) continue;
+    char bytes[4096];
+    const ssize_t count = ready > 0 ? read(STDIN_FILENO, bytes, sizeof bytes) : -1;
+    if (count > 0) {
+      into.Append(std::string_view(bytes, static_cast<size_t>(count)));
+      return Wait::kInput;
+    }
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    input_ended_ = true;  // end of file, a hang-up, or an input that cannot be read
+    return Wait::kEnded;
+  }
+}
+
+bool PosixTerminal::Sleep(int timeout_ms) {
+  pollfd wake{g_terminal.wake_pipe[0], POLLIN, 0};
+  const int ready = poll(&wake, 1, timeout_ms);
+  return ready > 0 && DrainWakePipe();
+}
+
+int64_t PosixTerminal::NowMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+WindowSize PosixTerminal::Size() {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
+    return {size.ws_col, size.ws_row};
+  }
+  return {80, 24};
+}
+
+void PosixTerminal::WriteOutput(std::string_view bytes) {
+  WriteAll(STDOUT_FILENO, bytes.data(), bytes.size());
+}
+
+void PosixTerminal::WriteEcho(std::string_view bytes) {
+  if (echo_fd_ >= 0) WriteAll(echo_fd_, bytes.data(), bytes.size());
+}
+
+void PosixTerminal::EndProcess(int status, std::string_view error_message) {
+  BlockSignals();  // from here on nothing may interrupt the restore
+  RestoreTerminal();
+  if (!error_message.empty()) {
+    std::string line(error_message);
+    line += '\n';
+    WriteAll(STDERR_FILENO, line.data(), line.size());
+  }
+  std::exit(status);
+}

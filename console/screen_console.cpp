@@ -1,0 +1,77 @@
+#include "console/screen_console.h"
+
+#include <algorithm>
+
+#include "console/error_box.h"
+#include "console/screen_echo.h"
+
+ScreenConsole::ScreenConsole(ConsoleDevice& device)
+    : device_(device),
+      size_(device.Size()),
+      screen_(std::max(size_.columns, kLayoutColumns), std::max(size_.rows, kLayoutRows)),
+      input_(device, *this) {}
+
+void ScreenConsole::MoveCursor(int16_t column, int16_t row) {
+  screen_.MoveCursor(column, row);
+  changed_ = true;
+}
+
+void ScreenConsole::WriteText(std::string_view text) {
+  screen_.Write(text);
+  changed_ = true;
+}
+
+void ScreenConsole::WriteGlyph(ConsoleGlyph glyph) {
+  screen_.Put(glyph.unicode);
+  changed_ = true;
+}
+
+std::string ScreenConsole::ReadLine() {
+  ScreenEcho echo(screen_, size_.columns);
+  std::string line = input_.ReadLine(echo);
+  changed_ = true;
+  return line;
+}
+
+void ScreenConsole::Pause(int milliseconds) {
+  Flush();
+  SleepFor(device_, milliseconds, [this] { OnScreenEvent(); });
+}
+
+void ScreenConsole::Clear() {
+  screen_.Clear();
+  changed_ = true;
+}
+
+void ScreenConsole::ReportFatal(const std::string& message) {
+  DrawErrorBox(screen_, message, size_.columns, size_.rows);
+  changed_ = true;
+  Flush();
+  if (device_.InputIsTerminal()) input_.WaitForDismissKey();
+  device_.Exit(1, "ERROR: " + message);
+}
+
+void ScreenConsole::EndProcess(int status) {
+  Flush();
+  device_.Exit(status, {});
+}
+
+void ScreenConsole::OnScreenEvent() {
+  size_ = device_.Size();
+  screen_.GrowTo(size_.columns, size_.rows);
+  renderer_.Invalidate();
+  changed_ = true;
+  Flush();
+}
+
+void ScreenConsole::OnKeysExhausted() {
+  Flush();
+  device_.Exit(1, InputChannel::kKeysExhaustedMessage);
+}
+
+void ScreenConsole::Flush() {
+  if (!changed_) return;
+  changed_ = false;
+  const std::string bytes = renderer_.Render(screen_, size_.columns, size_.rows);
+  if (!bytes.empty()) device_.WriteOutput(bytes);
+}

@@ -1,0 +1,45 @@
+// The console for a terminal screen: everything is drawn into a cell screen, and the terminal is
+// brought up to date in one write before every wait, pause and exit.
+#pragma once
+
+#include "console/cell_screen.h"
+#include "console/console.h"
+#include "console/console_device.h"
+#include "console/input_channel.h"
+#include "console/screen_renderer.h"
+
+class ScreenConsole : public Console, private InputChannel::Events {
+ public:
+  // The layouts need 120 columns and 31 rows; a smaller terminal shows the top-left part.
+  static constexpr int kLayoutColumns = 120;
+  static constexpr int kLayoutRows = 31;
+
+  explicit ScreenConsole(ConsoleDevice& device);
+
+  const CellScreen& Screen() const { return screen_; }
+
+  void MoveCursor(int16_t column, int16_t row) override;
+  void SetTextColor(uint16_t attribute) override { screen_.SetAttribute(attribute); }
+  void WriteText(std::string_view text) override;
+  void WriteGlyph(ConsoleGlyph glyph) override;
+  std::string ReadLine() override;
+  bool IsKeyPressed(int virtual_key) override { return input_.PollKey(virtual_key); }
+  void Pause(int milliseconds) override;
+  void WaitForKey() override { input_.TakeKey(); }
+  void Clear() override;
+  [[noreturn]] void ReportFatal(const std::string& message) override;
+  [[noreturn]] void EndProcess(int status) override;
+
+ private:
+  void BeforeWait() override { Flush(); }
+  void OnScreenEvent() override;
+  [[noreturn]] void OnKeysExhausted() override;
+  void Flush();
+
+  ConsoleDevice& device_;
+  WindowSize size_;
+  CellScreen screen_;
+  ScreenRenderer renderer_;
+  InputChannel input_;
+  bool changed_ = true;
+};

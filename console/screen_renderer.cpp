@@ -1,0 +1,109 @@
+#include "console/screen_renderer.h"
+
+#include <algorithm>
+
+#include "console/utf8.h"
+
+namespace {
+
+// Console attributes put blue in bit 0 and red in bit 2; ANSI colours the other way round.
+// Light grey (7) and a black background are the terminal's own defaults, so that the program
+// looks right on light and dark themes alike.
+constexpr int kForegroundSgr[16] = {30, 34, 32, 36, 31, 35, 33, 39, 90, 94, 92, 96, 91, 95, 93, 97};
+constexpr int kBackgroundSgr[16] = {49,  44,  42,  46,  41,  45,  43,  47,
+                                    100, 104, 102, 106, 101, 105, 103, 107};
+
+int Foreground(uint16_t attribute) {
+  return attribute & 0x0F;
+}
+int Background(uint16_t attribute) {
+  return (attribute >> 4) & 0x0F;
+}
+
+// A blank cell looks the same whatever its foreground colour.
+Cell AsSeen(Cell cell) {
+  if (cell.glyph == U' ') cell.attribute = (cell.attribute & 0xF0) | kDefaultAttribute;
+  return cell;
+}
+
+bool IsPlainBlank(const Cell& cell) {
+  return cell.glyph == U' ' && Background(cell.attribute) == 0;
+}
+
+}  // namespace
+
+std::string ScreenRenderer::Render(const CellScreen& screen, int columns, int rows) {
+  std::string out;
+  if (!valid_ || columns != columns_ || rows != rows_) RepaintFromBlank(columns, rows, out);
+  const int visible_rows = std::min(rows, screen.Height());
+  for (int row = 0; row < visible_rows; ++row) RenderRow(screen, row, columns, out);
+  const bool drew = !out.empty();
+  const int cursor_column = std::clamp(screen.CursorColumn(), 0, columns - 1);
+  const int cursor_row = std::clamp(screen.CursorRow(), 0, rows - 1);
+  MoveTo(cursor_column, cursor_row, out);
+  if (drew) out = "\x1b[?25l" + out + "\x1b[?25h";  // no cursor flicker while drawing
+  return out;
+}
+
+void ScreenRenderer::RepaintFromBlank(int columns, int rows, std::string& out) {
+  out += "\x1b[0m\x1b[H\x1b[2J";
+  columns_ = columns;
+  rows_ = rows;
+  shown_.assign(static_cast<size_t>(columns) * rows, Cell{});
+  pen_ = kDefaultAttribute;
+  cursor_column_ = 0;
+  cursor_row_ = 0;
+  valid_ = true;
+}
+
+void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, std::string& out) {
+  const int visible_columns = std::min(columns, screen.Width());
+  int last_non_blank = visible_columns - 1;
+  while (last_non_blank >= 0 && IsPlainBlank(screen.At(last_non_blank, row))) --last_non_blank;
+  int column = 0;
+  while (column < visible_columns) {
+    const Cell wanted = AsSeen(screen.At(column, row));
+    if (Shown(column, row) == wanted) {
+      ++column;
+      continue;
+    }
+    // When the rest of the row is blank, one erase does what many spaces would.
+    if (column > last_non_blank && visible_columns == columns) {
+      MoveTo(column, row, out);
+      SetPen(kDefaultAttribute, out);
+      out += "\x1b[K";
+      std::fill_n(&Shown(column, row), columns - column, Cell{});
+      return;
+    }
+    MoveTo(column, row, out);
+    SetPen(wanted.attribute, out);
+    AppendUtf8(out, wanted.glyph);
+    Shown(column, row) = wanted;
+    ++column;
+    // After the last column the terminal's cursor waits to wrap; its position is not to be trusted.
+    cursor_column_ = column < columns ? column : -1;
+  }
+}
+
+void ScreenRenderer::MoveTo(int column, int row, std::string& out) {
+  if (column == cursor_column_ && row == cursor_row_) return;
+  out += "\x1b[" + std::to_string(row + 1);
+  if (column > 0) out += ';' + std::to_string(column + 1);
+  out += 'H';
+  cursor_column_ = column;
+  cursor_row_ = row;
+}
+
+void ScreenRenderer::SetPen(uint16_t attribute, std::string& out) {
+  if (attribute == pen_) return;
+  std::string parameters;
+  if (Foreground(attribute) != Foreground(pen_)) {
+    parameters += std::to_string(kForegroundSgr[Foreground(attribute)]);
+  }
+  if (Background(attribute) != Background(pen_)) {
+    if (!parameters.empty()) parameters += ';';
+    parameters += std::to_string(kBackgroundSgr[Background(attribute)]);
+  }
+  out += "\x1b[" + parameters + 'm';
+  pen_ = attribute;
+}

@@ -1,0 +1,33 @@
+// Brings a terminal up to date with a cell screen. It remembers what the terminal shows and sends
+// only the cells that differ, as ECMA-48 sequences in one string, so each screen reaches the
+// terminal in a single write.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console/cell_screen.h"
+
+class ScreenRenderer {
+ public:
+  // The terminal's content is unknown (first draw, resize, resume): repaint everything next time.
+  void Invalidate() { valid_ = false; }
+  // The bytes that make a terminal of the given size show the top-left part of the screen.
+  std::string Render(const CellScreen& screen, int columns, int rows);
+
+ private:
+  void RepaintFromBlank(int columns, int rows, std::string& out);
+  void RenderRow(const CellScreen& screen, int row, int columns, std::string& out);
+  void MoveTo(int column, int row, std::string& out);
+  void SetPen(uint16_t attribute, std::string& out);
+  Cell& Shown(int column, int row) { return shown_[static_cast<size_t>(row) * columns_ + column]; }
+
+  bool valid_ = false;
+  int columns_ = 0;
+  int rows_ = 0;
+  std::vector<Cell> shown_;  // what the terminal shows now
+  uint16_t pen_ = kDefaultAttribute;
+  int cursor_column_ = -1;  // where the terminal's cursor is; -1 when unknown
+  int cursor_row_ = -1;
+};
