@@ -17,6 +17,7 @@ void CellScreen::GrowTo(int width, int height) {
                 grown.begin() + static_cast<long>(row) * new_width);
   }
   cells_ = std::move(grown);
+  ++version_;
   width_ = new_width;
   height_ = new_height;
 }
@@ -25,14 +26,17 @@ void CellScreen::MoveCursor(int column, int row) {
   if (column < 0 || row < 0 || column >= width_ || row >= height_) return;
   cursor_column_ = column;
   cursor_row_ = row;
+  ++version_;
 }
 
 void CellScreen::PlaceCursor(int column, int row) {
   cursor_column_ = std::clamp(column, 0, width_ - 1);
   cursor_row_ = std::max(row, 0);
+  ++version_;
 }
 
 void CellScreen::Write(std::string_view text) {
+  ++version_;
   while (!text.empty()) {
     if (text.front() == '\n') {
       cursor_column_ = 0;
@@ -52,12 +56,14 @@ void CellScreen::Put(char32_t glyph) {
 }
 
 void CellScreen::SetCell(int column, int row, Cell cell) {
+  ++version_;
   if (column < 0 || row < 0 || column >= width_ || row >= height_) return;
   cells_[Index(column, row)] = cell;
 }
 
 void CellScreen::Clear() {
   std::fill(cells_.begin(), cells_.end(), Cell{U' ', attribute_});
+  ++version_;
   cursor_column_ = 0;
   cursor_row_ = 0;
 }

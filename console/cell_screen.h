@@ -24,6 +24,8 @@ class CellScreen {
   int CursorRow() const { return cursor_row_; }
   uint16_t Attribute() const { return attribute_; }
   const Cell& At(int column, int row) const { return cells_[Index(column, row)]; }
+  // Goes up with every change of cells or cursor, so a renderer knows when there is nothing new.
+  uint64_t Version() const { return version_; }
 
   // Grows the grid to at least this size; what is already shown stays where it is.
   void GrowTo(int width, int height);
@@ -57,4 +59,5 @@ class CellScreen {
   int cursor_column_ = 0;
   int cursor_row_ = 0;
   uint16_t attribute_ = kDefaultAttribute;
+  uint64_t version_ = 0;
 };

@@ -13,24 +13,19 @@ ScreenConsole::ScreenConsole(ConsoleDevice& device)
 
 void ScreenConsole::MoveCursor(int16_t column, int16_t row) {
   screen_.MoveCursor(column, row);
-  changed_ = true;
 }
 
 void ScreenConsole::WriteText(std::string_view text) {
   screen_.Write(text);
-  changed_ = true;
 }
 
 void ScreenConsole::WriteGlyph(ConsoleGlyph glyph) {
   screen_.Put(glyph.unicode);
-  changed_ = true;
 }
 
 std::string ScreenConsole::ReadLine() {
   ScreenEcho echo(screen_, size_.columns);
-  std::string line = input_.ReadLine(echo);
-  changed_ = true;
-  return line;
+  return input_.ReadLine(echo);
 }
 
 void ScreenConsole::Pause(int milliseconds) {
@@ -40,12 +35,10 @@ void ScreenConsole::Pause(int milliseconds) {
 
 void ScreenConsole::Clear() {
   screen_.Clear();
-  changed_ = true;
 }
 
 void ScreenConsole::ReportFatal(const std::string& message) {
   DrawErrorBox(screen_, message, size_.columns, size_.rows);
-  changed_ = true;
   Flush();
   if (device_.InputIsTerminal()) input_.WaitForDismissKey();
   device_.Exit(1, "ERROR: " + message);
@@ -60,7 +53,7 @@ void ScreenConsole::OnScreenEvent() {
   size_ = device_.Size();
   screen_.GrowTo(size_.columns, size_.rows);
   renderer_.Invalidate();
-  changed_ = true;
+  rendered_version_.reset();
   Flush();
 }
 
@@ -70,8 +63,8 @@ void ScreenConsole::OnKeysExhausted() {
 }
 
 void ScreenConsole::Flush() {
-  if (!changed_) return;
-  changed_ = false;
+  if (rendered_version_ == screen_.Version()) return;
+  rendered_version_ = screen_.Version();
   const std::string bytes = renderer_.Render(screen_, size_.columns, size_.rows);
   if (!bytes.empty()) device_.WriteOutput(bytes);
 }

@@ -2,6 +2,8 @@
 // brought up to date in one write before every wait, pause and exit.
 #pragma once
 
+#include <optional>
+
 #include "console/cell_screen.h"
 #include "console/console.h"
 #include "console/console_device.h"
@@ -41,5 +43,5 @@ class ScreenConsole : public Console, private InputChannel::Events {
   CellScreen screen_;
   ScreenRenderer renderer_;
   InputChannel input_;
-  bool changed_ = true;
+  std::optional<uint64_t> rendered_version_;  // the screen version the terminal shows
 };

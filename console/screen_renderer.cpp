@@ -26,6 +26,14 @@ Cell AsSeen(Cell cell) {
   return cell;
 }
 
+// Characters every terminal shows one cell wide. Others (East Asian, emoji, combining marks) may
+// take two cells or none, so the cursor is placed afresh after them and the rest stays in place.
+bool IsSurelySingleWidth(char32_t glyph) {
+  return glyph < 0x300 || (glyph >= 0x370 && glyph < 0x1100) ||
+         (glyph >= 0x2400 && glyph < 0x2440) || (glyph >= 0x2500 && glyph < 0x2600) ||
+         glyph == 0xFFFD;
+}
+
 bool IsPlainBlank(const Cell& cell) {
   return cell.glyph == U' ' && Background(cell.attribute) == 0;
 }
@@ -81,7 +89,8 @@ void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, s
     Shown(column, row) = wanted;
     ++column;
     // After the last column the terminal's cursor waits to wrap; its position is not to be trusted.
-    cursor_column_ = column < columns ? column : -1;
+    const bool trusted = column < columns && IsSurelySingleWidth(wanted.glyph);
+    cursor_column_ = trusted ? column : -1;
   }
 }
 
