@@ -36,8 +36,9 @@ class InputChannel {
   static constexpr std::string_view kKeysExhaustedMessage =
       "quillomat: input ended before the key the program waits for was pressed";
 
-  // How long a poll may block when nothing new has arrived, and how long a lone Escape waits.
-  static constexpr int kPollWaitMilliseconds = 10;
+  // How long a poll may block when nothing new has arrived (a key wakes it at once), and how
+  // long a lone Escape waits for the rest of a sequence.
+  static constexpr int kPollWaitMilliseconds = 40;
   static constexpr int kLoneEscapeMilliseconds = 50;
 
  private:

@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr size_t kFlushThreshold = 64 * 1024;
+constexpr size_t kFlushThreshold = size_t{64} * 1024;
 
 }  // namespace
 

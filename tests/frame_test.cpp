@@ -70,13 +70,4 @@ TEST(Frames, ScreenFrameCoversTheBox) {
   EXPECT_EQ(test.At(0, 8).glyph, U'║');
 }
 
-TEST(Frames, GlyphTableKeepsTheCodePage437Bytes) {
-  const std::pair<char, unsigned char> expected[] = {
-      {'1', 0xBA}, {'2', 0xCD}, {'3', 0xC9}, {'4', 0xBB}, {'5', 0xC8},  {'6', 0xBC},
-      {'7', 0xB6}, {'8', 0xC7}, {'9', 0xC4}, {' ', 0x20}, {'\0', 0x20}, {'0', 0x20}};
-  for (const auto& [code, byte] : expected) {
-    EXPECT_EQ(GlyphForCode[static_cast<unsigned char>(code)].cp437, byte) << code;
-  }
-}
-
 }  // namespace

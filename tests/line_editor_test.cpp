@@ -98,13 +98,6 @@ TEST(LineEditor, CrLfEndsOneLineOnly) {
   EXPECT_EQ(EditLine("\n\r", echo, editor), "");  // LF right after the CR of a pair is dropped
 }
 
-TEST(LineEditor, LoneLineFeedsEachEndALine) {
-  RecordingEcho echo;
-  LineEditor editor;
-  EXPECT_EQ(EditLine("a\n", echo, editor), "a");
-  EXPECT_EQ(EditLine("\n", echo, editor), "");
-}
-
 TEST(LineEditor, CtrlDEndsInputOnlyOnAnEmptyLine) {
   RecordingEcho echo;
   LineEditor editor;
@@ -130,13 +123,6 @@ TEST(LineEditor, InputEndingInsideACharacterKeepsItsBytes) {
   editor.Feed('a', echo);
   editor.Feed(0xe2, echo);
   EXPECT_EQ(editor.TakeLine(), "a\xe2");
-}
-
-TEST(LineEditor, EndLineIsEchoedOncePerLine) {
-  RecordingEcho echo;
-  LineEditor editor;
-  EditLine("a\r", echo, editor);
-  EXPECT_EQ(echo.ended, 1);
 }
 
 }  // namespace

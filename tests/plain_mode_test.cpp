@@ -2,6 +2,7 @@
 // and input that ends never leaves it spinning.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <termios.h>
 
 #include <string>
 #include <vector>
@@ -10,10 +11,6 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-using quillomat_test::PtyTerminal;
-using quillomat_test::Redirect;
-using quillomat_test::StartOptions;
 
 constexpr int kTimeoutMs = 5000;
 
@@ -27,11 +24,10 @@ struct PipedRun {
 PipedRun RunPiped(const std::string& input, bool close_input = true) {
   TempDir dir;
   PtyTerminal terminal(120, 31);
-  StartOptions options;
-  options.stdin_from = Redirect::Pipe();
-  options.stdout_to = Redirect::File((dir.Path() / "out").string());
-  options.stderr_to = Redirect::File((dir.Path() / "err").string());
-  terminal.Start({QUILLOMAT_PROGRAM}, dir.Path().string(), options);
+  terminal.Start({QUILLOMAT_PROGRAM}, dir.Path().string(),
+                 {.stdin_from_pipe = true,
+                  .stdout_file = (dir.Path() / "out").string(),
+                  .stderr_file = (dir.Path() / "err").string()});
   terminal.WriteStdin(input);
   if (close_input) terminal.CloseStdin();
   EXPECT_TRUE(terminal.WaitForExit(kTimeoutMs)) << "still running";
@@ -70,13 +66,14 @@ TEST(PlainMode, InputEndingBeforeNEndsTheRunWithStatusOne) {
 TEST(PlainMode, KeyboardInputIsStillEchoedWhenOutputIsAFile) {
   TempDir dir;
   PtyTerminal terminal(120, 31);
-  StartOptions options;
-  options.stdout_to = Redirect::File((dir.Path() / "out").string());
-  terminal.Start({QUILLOMAT_PROGRAM}, dir.Path().string(), options);
+  terminal.Start(
+      {QUILLOMAT_PROGRAM}, dir.Path().string(),
+      {.stdin_from_pipe = false, .stdout_file = (dir.Path() / "out").string(), .stderr_file = {}});
+  // Keys typed before the program takes the keyboard would be echoed by the terminal itself.
+  ASSERT_TRUE(
+      terminal.WaitFor([&] { return !(terminal.SlaveModes().c_lflag & ECHO); }, kTimeoutMs));
   terminal.Send("n");
-  terminal.Send(
-      "otez\x7f"
-      "s\r");
+  terminal.Send("otez\x7fs\r");
   ASSERT_TRUE(terminal.WaitForExit(kTimeoutMs));
   EXPECT_EQ(WEXITSTATUS(terminal.ExitStatus()), 0);
   EXPECT_EQ(terminal.RowText(0).substr(0, 5), "notes") << terminal.ScreenDump();
@@ -86,9 +83,8 @@ TEST(PlainMode, KeyboardInputIsStillEchoedWhenOutputIsAFile) {
 TEST(PlainMode, PipedInputDrivesTheDrawnScreen) {
   TempDir dir;
   PtyTerminal terminal(120, 31);
-  StartOptions options;
-  options.stdin_from = Redirect::Pipe();
-  terminal.Start({QUILLOMAT_PROGRAM}, dir.Path().string(), options);
+  terminal.Start({QUILLOMAT_PROGRAM}, dir.Path().string(),
+                 {.stdin_from_pipe = true, .stdout_file = {}, .stderr_file = {}});
   ASSERT_TRUE(terminal.WaitForText("Press N key", kTimeoutMs)) << terminal.ScreenDump();
   terminal.WriteStdin("ndiary\n");
   ASSERT_TRUE(terminal.WaitForExit(kTimeoutMs));

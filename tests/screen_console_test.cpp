@@ -125,15 +125,4 @@ TEST(ReportFatal, DoesNotWaitWhenInputIsAPipe) {
   EXPECT_THROW(ReportFatal("Failed to save file."), ProcessEnded);
 }
 
-TEST(EndProcess, FlushesTheScreenFirst) {
-  TestConsole test;
-  WriteText("bye");
-  try {
-    EndProcess(0);
-  } catch (const ProcessEnded& ended) {
-    EXPECT_EQ(ended.status, 0);
-  }
-  EXPECT_NE(test.device.Output().find("bye"), std::string::npos);
-}
-
 }  // namespace

@@ -136,16 +136,4 @@ TEST(ScreenRenderer, SmallTerminalShowsTheTopLeftWithoutScrollingOrWrapping) {
   ExpectSameGlyphs(screen, emulator, 40, 10);
 }
 
-TEST(ScreenRenderer, InvalidateRepaintsEverything) {
-  CellScreen screen(120, 31);
-  ScreenRenderer renderer;
-  screen.Write("abc");
-  renderer.Render(screen, 120, 31);
-  renderer.Invalidate();
-  Emulator fresh(120, 31);
-  fresh.Play("garbage");
-  fresh.Play(renderer.Render(screen, 120, 31));
-  ExpectSameGlyphs(screen, fresh, 120, 31);
-}
-
 }  // namespace

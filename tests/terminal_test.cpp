@@ -11,8 +11,6 @@
 
 namespace {
 
-using quillomat_test::PtyTerminal;
-
 constexpr int kTimeoutMs = 5000;
 constexpr char kWelcomeLine[] = " Press N key to create a new text file.";
 
@@ -40,9 +38,9 @@ class ProgramInTerminal : public testing::Test {
     EXPECT_TRUE(terminal_.CursorVisible());
     EXPECT_EQ(terminal_.RowText(0).substr(0, 11), "$ quillomat") << terminal_.ScreenDump();
     terminal_.PrintAsShell("Z");
-    const PtyTerminal::Pos cursor = terminal_.Cursor();
-    EXPECT_EQ(terminal_.ForegroundAt(cursor.col - 1, cursor.row), -1);
-    EXPECT_EQ(terminal_.BackgroundAt(cursor.col - 1, cursor.row), -1);
+    const PtyTerminal::Position cursor = terminal_.Cursor();
+    EXPECT_EQ(terminal_.ForegroundAt(cursor.column - 1, cursor.row), -1);
+    EXPECT_EQ(terminal_.BackgroundAt(cursor.column - 1, cursor.row), -1);
   }
 
   TempDir dir_;
@@ -57,8 +55,8 @@ TEST_F(ProgramInTerminal, WelcomeThenNamingWithTheNTypedThenExitRestoresTheTermi
   EXPECT_EQ(terminal_.RowText(1).substr(19 + 2, 9), "Quillomat");  // after the 3-byte ║
   EXPECT_EQ(terminal_.CharAt(47, 8), U'╝');
   EXPECT_EQ(terminal_.CharAt(48, 8), U' ');
-  EXPECT_EQ((terminal_.Cursor().col), 3);
-  EXPECT_EQ((terminal_.Cursor().row), 16);
+  EXPECT_EQ(terminal_.Cursor().column, 3);
+  EXPECT_EQ(terminal_.Cursor().row, 16);
 
   terminal_.Send("n");
   ASSERT_TRUE(terminal_.WaitForText("Name your file.", kTimeoutMs)) << terminal_.ScreenDump();

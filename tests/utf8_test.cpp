@@ -69,12 +69,4 @@ TEST(Utf8, BackwardSplitMatchesForwardSplitOnArbitraryBytes) {
   }
 }
 
-TEST(Utf8, ControlCharactersBecomeVisible) {
-  EXPECT_EQ(VisibleCodepoint(0x1b), U'␛');
-  EXPECT_EQ(VisibleCodepoint(0x00), U'␀');
-  EXPECT_EQ(VisibleCodepoint(0x7f), U'␡');
-  EXPECT_EQ(VisibleCodepoint(0x9b), kReplacementCharacter);
-  EXPECT_EQ(VisibleCodepoint(U'x'), U'x');
-}
-
 }  // namespace

@@ -32,7 +32,9 @@ struct TerminalState {
 };
 TerminalState g_terminal;
 
-constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+// Signals that end the process: the terminal is restored first, crashes included.
+constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
+                                       SIGABRT, SIGSEGV, SIGBUS, SIGFPE,  SIGILL};
 
 void WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
