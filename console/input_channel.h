@@ -31,7 +31,6 @@ class InputChannel {
   std::string TakeKey();
   // For a modal box: waits for Enter, Space or Escape typed from now on; returns at end of input.
   void WaitForDismissKey();
-  bool Ended() const { return ended_; }
 
   static constexpr std::string_view kKeysExhaustedMessage =
       "quillomat: input ended before the key the program waits for was pressed";

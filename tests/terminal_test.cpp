@@ -1,4 +1,5 @@
-// The real program in a 120 by 31 pseudo-terminal, its screen read by a terminal emulator.
+// The real program in a pseudo-terminal whose screen a terminal emulator reads, and with its input
+// and output as pipes and files.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -6,6 +7,7 @@
 
 #include <string>
 
+#include "console/screen_renderer.h"
 #include "tests/support/pty_terminal.h"
 #include "tests/support/temp_dir.h"
 
@@ -14,122 +16,166 @@ namespace {
 constexpr int kTimeoutMs = 5000;
 constexpr char kWelcomeLine[] = " Press N key to create a new text file.";
 
-bool SameModes(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
+int ExitCode(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class ProgramInTerminal : public testing::Test {
- protected:
-  ProgramInTerminal() : terminal_(120, 31) {}
+TEST(Renderer, ColoursAndGlyphsAsTheEmulatorShowsThemClippedToTheTerminal) {
+  CellScreen screen(120, 31);
+  for (uint16_t attribute = 1; attribute <= 9; ++attribute) {
+    screen.SetAttribute(attribute);
+    screen.Write(std::to_string(attribute) + "╔");
+  }
+  screen.MoveCursor(0, 9);
+  screen.Write(std::string(120, '-'));
+  PtyTerminal terminal(30, 10);
+  ScreenRenderer renderer;
+  terminal.PrintAsShell(renderer.Render(screen, 30, 10));
+  // Blue, green, cyan, red, magenta, yellow, light grey as the default, dark grey, bright blue.
+  const int palette[] = {4, 2, 6, 1, 5, 3, -1, 8, 12};
+  for (int i = 0; i < 9; ++i) {
+    EXPECT_EQ(terminal.CharAt(2 * i + 1, 0), U'╔');
+    EXPECT_EQ(terminal.ForegroundAt(2 * i, 0), palette[i]) << "attribute " << i + 1;
+  }
+  EXPECT_EQ(terminal.RowText(9), std::string(30, '-'));  // the last row, without scrolling
+  EXPECT_EQ(terminal.RowText(8), std::string(30, ' '));
+  EXPECT_EQ(renderer.Render(screen, 30, 10), "");  // nothing changed, nothing sent
+}
 
+// One run of the program in a 120 by 31 terminal, after a shell prompt.
+struct Session {
   void StartAfterPrompt(std::string_view first_text = kWelcomeLine) {
-    terminal_.PrintAsShell("$ quillomat\n");
-    modes_before_ = terminal_.SlaveModes();
-    terminal_.Start({QUILLOMAT_PROGRAM}, dir_.Path().string());
-    ASSERT_TRUE(terminal_.WaitForText(first_text, kTimeoutMs)) << terminal_.ScreenDump();
+    terminal.PrintAsShell("$ quillomat\n");
+    modes_before = terminal.SlaveModes();
+    terminal.Start({QUILLOMAT_PROGRAM}, dir.Path());
+    ASSERT_TRUE(terminal.WaitForText(first_text, kTimeoutMs)) << terminal.ScreenDump();
   }
 
-  // The user's terminal is exactly as before: modes, main screen with the prompt, cursor shown,
-  // default colours for what the shell prints next.
+  // As before the run: modes, the shell's screen, a visible cursor, default colours.
   void ExpectTerminalRestored() {
-    EXPECT_TRUE(SameModes(terminal_.SlaveModes(), modes_before_));
-    EXPECT_FALSE(terminal_.AltScreenActive());
-    EXPECT_TRUE(terminal_.CursorVisible());
-    EXPECT_EQ(terminal_.RowText(0).substr(0, 11), "$ quillomat") << terminal_.ScreenDump();
-    terminal_.PrintAsShell("Z");
-    const PtyTerminal::Position cursor = terminal_.Cursor();
-    EXPECT_EQ(terminal_.ForegroundAt(cursor.column - 1, cursor.row), -1);
-    EXPECT_EQ(terminal_.BackgroundAt(cursor.column - 1, cursor.row), -1);
+    const termios now = terminal.SlaveModes();
+    EXPECT_EQ(now.c_lflag, modes_before.c_lflag);
+    EXPECT_EQ(now.c_iflag, modes_before.c_iflag);
+    EXPECT_TRUE(std::equal(now.c_cc, now.c_cc + NCCS, modes_before.c_cc));
+    EXPECT_FALSE(terminal.AltScreenActive());
+    EXPECT_TRUE(terminal.CursorVisible());
+    EXPECT_EQ(terminal.RowText(0).substr(0, 11), "$ quillomat") << terminal.ScreenDump();
+    terminal.PrintAsShell("Z");
+    const auto [column, row] = terminal.Cursor();
+    EXPECT_EQ(terminal.ForegroundAt(column - 1, row), -1);
   }
 
-  TempDir dir_;
-  PtyTerminal terminal_;
-  termios modes_before_{};
+  TempDir dir;
+  PtyTerminal terminal{120, 31};
+  termios modes_before{};
 };
 
-TEST_F(ProgramInTerminal, WelcomeThenNamingWithTheNTypedThenExitRestoresTheTerminal) {
-  StartAfterPrompt();
-  EXPECT_TRUE(terminal_.AltScreenActive());
-  EXPECT_EQ(terminal_.RowText(0).substr(0, 9), "╔══");
-  EXPECT_EQ(terminal_.RowText(1).substr(19 + 2, 9), "Quillomat");  // after the 3-byte ║
-  EXPECT_EQ(terminal_.CharAt(47, 8), U'╝');
-  EXPECT_EQ(terminal_.CharAt(48, 8), U' ');
-  EXPECT_EQ(terminal_.Cursor().column, 3);
-  EXPECT_EQ(terminal_.Cursor().row, 16);
-
-  terminal_.Send("n");
-  ASSERT_TRUE(terminal_.WaitForText("Name your file.", kTimeoutMs)) << terminal_.ScreenDump();
-  ASSERT_TRUE(terminal_.WaitFor([&] { return terminal_.CharAt(3, 6) == U'n'; }, kTimeoutMs));
-  EXPECT_FALSE(terminal_.WaitForText(kWelcomeLine, 0));
-  terminal_.Send(
+TEST(Terminal, WelcomeThenNamingWithTheNTypedThenExitRestoresTheTerminal) {
+  Session s;
+  s.StartAfterPrompt();
+  EXPECT_TRUE(s.terminal.AltScreenActive());
+  EXPECT_EQ(s.terminal.CharAt(0, 0), U'╔');
+  EXPECT_EQ(s.terminal.CharAt(47, 8), U'╝');
+  EXPECT_EQ(s.terminal.CharAt(19, 1), U'Q');
+  EXPECT_EQ(s.terminal.Cursor(), std::make_pair(3, 16));
+  s.terminal.Send("n");
+  ASSERT_TRUE(s.terminal.WaitForText("Name your file.", kTimeoutMs)) << s.terminal.ScreenDump();
+  ASSERT_TRUE(s.terminal.WaitFor([&] { return s.terminal.CharAt(3, 6) == U'n'; }, kTimeoutMs));
+  EXPECT_FALSE(s.terminal.WaitForText(kWelcomeLine, 0));
+  s.terminal.Send(
       "\x7f"
       "di\x1b[Dary");
-  ASSERT_TRUE(terminal_.WaitForText("diary", kTimeoutMs)) << terminal_.ScreenDump();
-  EXPECT_EQ(terminal_.CharAt(3, 6), U'd');
-  terminal_.Send("\r");
-  ASSERT_TRUE(terminal_.WaitForExit(kTimeoutMs));
-  EXPECT_TRUE(WIFEXITED(terminal_.ExitStatus()) && WEXITSTATUS(terminal_.ExitStatus()) == 0);
-  ExpectTerminalRestored();
+  ASSERT_TRUE(s.terminal.WaitForText("║  diary ", kTimeoutMs)) << s.terminal.ScreenDump();
+  s.terminal.Send("\r");
+  ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
+  EXPECT_EQ(ExitCode(s.terminal.ExitStatus()), 0);
+  s.ExpectTerminalRestored();
 }
 
-struct SignalCase {
-  const char* name;
-  int signal_number;
-  const char* typed;  // the key that sends it, or nothing for kill
-  friend void PrintTo(const SignalCase& c, std::ostream* out) { *out << c.name; }
+TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
+  const std::pair<int, const char*> signals[] = {
+      {SIGINT, "\x03"}, {SIGQUIT, "\x1c"}, {SIGTERM, ""}, {SIGHUP, ""}};
+  for (const auto& [signal_number, key] : signals) {
+    Session s;
+    s.StartAfterPrompt();
+    *key ? s.terminal.Send(key) : s.terminal.Signal(signal_number);
+    ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
+    EXPECT_TRUE(WIFSIGNALED(s.terminal.ExitStatus()));
+    EXPECT_EQ(WTERMSIG(s.terminal.ExitStatus()), signal_number);
+    s.ExpectTerminalRestored();
+  }
+}
+
+// Resizing, and a suspend that no shell resumes (so the program carries on at once), both
+// redraw the screen from scratch.
+TEST(Terminal, SmallTerminalShowsWhatFitsAndResizeAndSuspendRedraw) {
+  Session s;
+  s.terminal.Resize(30, 8);
+  s.StartAfterPrompt("Press N key to create");
+  s.terminal.Resize(120, 31);
+  ASSERT_TRUE(s.terminal.WaitFor([&] { return s.terminal.CharAt(47, 8) == U'╝'; }, kTimeoutMs));
+  const size_t drawn = s.terminal.BytesReceived();
+  s.terminal.Signal(SIGTSTP);
+  ASSERT_TRUE(
+      s.terminal.WaitFor([&] { return s.terminal.BytesReceived() > drawn + 700; }, kTimeoutMs));
+  EXPECT_TRUE(s.terminal.AltScreenActive());
+  EXPECT_TRUE(s.terminal.WaitForText(kWelcomeLine, kTimeoutMs)) << s.terminal.ScreenDump();
+}
+
+struct PipedRun {
+  int exit_code;
+  std::string out;
+  std::string err;
 };
 
-class ProgramSignalled : public ProgramInTerminal,
-                         public testing::WithParamInterface<SignalCase> {};
+PipedRun RunWithPipes(const std::string& input) {
+  TempDir dir;
+  PtyTerminal terminal(120, 31);
+  terminal.Start(
+      {QUILLOMAT_PROGRAM}, dir.Path(),
+      {.stdin_from_pipe = true, .stdout_file = dir.Path("out"), .stderr_file = dir.Path("err")});
+  terminal.WriteStdin(input);
+  terminal.CloseStdin();
+  EXPECT_TRUE(terminal.WaitForExit(kTimeoutMs));
+  EXPECT_EQ(terminal.BytesReceived(), 0u) << "wrote to the terminal";
+  return {ExitCode(terminal.ExitStatus()), dir.Read("out"), dir.Read("err")};
+}
 
-TEST_P(ProgramSignalled, DiesOfTheSignalWithTheTerminalRestored) {
-  StartAfterPrompt();
-  terminal_.Send("n");
-  ASSERT_TRUE(terminal_.WaitForText("Name your file.", kTimeoutMs));
-  if (*GetParam().typed) {
-    terminal_.Send(GetParam().typed);
-  } else {
-    terminal_.Signal(GetParam().signal_number);
+TEST(PipedRun, TextsAndGlyphsInOrderWithoutEscapes) {
+  const PipedRun run = RunWithPipes("ndiary\n");
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  size_t from = 0;
+  for (const char* part :
+       {"╔═", "╗║", "╝", "Quillomat", " Press N key to create a new text file.",
+        " Saved files are stored in Quillomat/txt/ ", "╔", "╝", "Quillomat", " Name your file."}) {
+    from = run.out.find(part, from);
+    ASSERT_NE(from, std::string::npos) << "missing in order: " << part << "\n" << run.out;
   }
-  ASSERT_TRUE(terminal_.WaitForExit(kTimeoutMs));
-  EXPECT_TRUE(WIFSIGNALED(terminal_.ExitStatus()));
-  EXPECT_EQ(WTERMSIG(terminal_.ExitStatus()), GetParam().signal_number);
-  ExpectTerminalRestored();
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, ProgramSignalled,
-                         testing::Values(SignalCase{"CtrlC", SIGINT, "\x03"},
-                                         SignalCase{"CtrlBackslash", SIGQUIT, "\x1c"},
-                                         SignalCase{"Term", SIGTERM, ""},
-                                         SignalCase{"Hangup", SIGHUP, ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ProgramInTerminal, SmallTerminalShowsWhatFitsAndResizeRedraws) {
-  terminal_.Resize(30, 8);
-  StartAfterPrompt("Press N key to create");
-  EXPECT_EQ(terminal_.CharAt(29, 0), U'═');
-  terminal_.Resize(120, 31);
-  ASSERT_TRUE(terminal_.WaitFor([&] { return terminal_.CharAt(47, 8) == U'╝'; }, kTimeoutMs))
-      << terminal_.ScreenDump();
-  terminal_.Send("n\r");
-  ASSERT_TRUE(terminal_.WaitForExit(kTimeoutMs));
-  EXPECT_EQ(WEXITSTATUS(terminal_.ExitStatus()), 0);
+TEST(PipedRun, InputEndingBeforeNEndsTheRunWithStatusOneAndOneLine) {
+  for (const std::string input : {"", "xyz", "\x1b[A\r\n"}) {
+    const PipedRun run = RunWithPipes(input);
+    EXPECT_EQ(run.exit_code, 1) << testing::PrintToString(input);
+    EXPECT_NE(run.err.find("input ended"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  }
 }
 
-// With no shell to resume it, a stopped program carries on at once: its screen must come back.
-TEST_F(ProgramInTerminal, SuspendWithNoShellToResumeRedrawsAndGoesOn) {
-  StartAfterPrompt();
-  const size_t drawn = terminal_.BytesReceived();
-  terminal_.Signal(SIGTSTP);
-  // Leaving and re-entering the screen, then a full repaint of the welcome box.
+TEST(PipedRun, KeyboardInputIsEchoedOnTheTerminalWhenOutputIsAFile) {
+  TempDir dir;
+  PtyTerminal terminal(120, 31);
+  terminal.Start({QUILLOMAT_PROGRAM}, dir.Path(), {false, dir.Path("out")});
+  // Keys typed before the program takes the keyboard would be echoed by the terminal itself.
   ASSERT_TRUE(
-      terminal_.WaitFor([&] { return terminal_.BytesReceived() > drawn + 300; }, kTimeoutMs));
-  EXPECT_TRUE(terminal_.AltScreenActive());
-  ASSERT_TRUE(terminal_.WaitForText(kWelcomeLine, kTimeoutMs)) << terminal_.ScreenDump();
-  terminal_.Send("n\r");
-  ASSERT_TRUE(terminal_.WaitForExit(kTimeoutMs));
-  ExpectTerminalRestored();
+      terminal.WaitFor([&] { return !(terminal.SlaveModes().c_lflag & ECHO); }, kTimeoutMs));
+  terminal.Send("n");
+  terminal.Send("otez\x7fs\r");
+  ASSERT_TRUE(terminal.WaitForExit(kTimeoutMs));
+  EXPECT_EQ(ExitCode(terminal.ExitStatus()), 0);
+  EXPECT_EQ(terminal.RowText(0).substr(0, 6), "notes ") << terminal.ScreenDump();
+  EXPECT_EQ(dir.Read("out").find('\x1b'), std::string::npos);
 }
 
 }  // namespace

@@ -16,46 +16,21 @@
 namespace {
 
 void SetWindowSize(int fd, int columns, int rows) {
-  winsize size{};
-  size.ws_col = static_cast<unsigned short>(columns);
-  size.ws_row = static_cast<unsigned short>(rows);
+  const winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(columns), 0, 0};
   ioctl(fd, TIOCSWINSZ, &size);
 }
 
 void WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
+  for (ssize_t written = 0; !bytes.empty(); bytes.remove_prefix(static_cast<size_t>(written))) {
+    written = write(fd, bytes.data(), bytes.size());
     if (written < 0) throw std::runtime_error("write to the program failed");
-    bytes.remove_prefix(static_cast<size_t>(written));
   }
 }
 
-int ColourIndex(const VTermColor& colour, bool is_default) {
-  if (is_default) return -1;
-  return VTERM_COLOR_IS_INDEXED(&colour) ? colour.indexed.idx : -2;
-}
-
-[[noreturn]] void RunChild(const std::string& slave_path, const std::vector<std::string>& argv,
-                           const std::string& dir, int stdin_fd, const PtyStreams& s) {
-  setsid();
-  const int tty = open(slave_path.c_str(), O_RDWR);
-  ioctl(tty, TIOCSCTTY, 0);
-  auto open_output = [tty](const std::string& path) {
-    return path.empty() ? tty : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  };
-  dup2(stdin_fd >= 0 ? stdin_fd : tty, 0);
-  dup2(open_output(s.stdout_file), 1);
-  dup2(open_output(s.stderr_file), 2);
-  // The program gets the signals a shell would give it, whatever the test runner ignores.
-  for (int signal_number = 1; signal_number < NSIG; ++signal_number) signal(signal_number, SIG_DFL);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  if (chdir(dir.c_str()) == 0) execv(args[0], args.data());
-  _exit(127);
+VTermScreenCell CellOf(VTerm* vterm, int column, int row) {
+  VTermScreenCell cell{};
+  vterm_screen_get_cell(vterm_obtain_screen(vterm), VTermPos{row, column}, &cell);
+  return cell;
 }
 
 }  // namespace
@@ -66,21 +41,22 @@ PtyTerminal::PtyTerminal(int columns, int rows) : columns_(columns), rows_(rows)
   if (master_fd_ < 0 || grantpt(master_fd_) != 0 || unlockpt(master_fd_) != 0) {
     throw std::runtime_error("no pseudo-terminal");
   }
-  slave_path_ = ptsname(master_fd_);
-  slave_fd_ = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  slave_fd_ = open(ptsname(master_fd_), O_RDWR | O_NOCTTY | O_CLOEXEC);
   fcntl(master_fd_, F_SETFL, O_NONBLOCK);
   SetWindowSize(master_fd_, columns, rows);
-
   vterm_ = vterm_new(rows, columns);
   vterm_set_utf8(vterm_, 1);
-  screen_ = vterm_obtain_screen(vterm_);
+  VTermScreen* screen = vterm_obtain_screen(vterm_);
   static VTermScreenCallbacks callbacks{};
   callbacks.settermprop = [](VTermProp property, VTermValue* value, void* self) {
-    return OnTermProp(property, value, self);
+    auto* terminal = static_cast<PtyTerminal*>(self);
+    if (property == VTERM_PROP_CURSORVISIBLE) terminal->cursor_visible_ = value->boolean;
+    if (property == VTERM_PROP_ALTSCREEN) terminal->alt_screen_ = value->boolean;
+    return 1;
   };
-  vterm_screen_set_callbacks(screen_, &callbacks, this);
-  vterm_screen_reset(screen_, 1);
-  vterm_screen_enable_altscreen(screen_, 1);
+  vterm_screen_set_callbacks(screen, &callbacks, this);
+  vterm_screen_reset(screen, 1);
+  vterm_screen_enable_altscreen(screen, 1);
 }
 
 PtyTerminal::~PtyTerminal() {
@@ -88,18 +64,8 @@ PtyTerminal::~PtyTerminal() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  for (const int fd : {stdin_fd_, master_fd_, slave_fd_}) {
-    if (fd >= 0) close(fd);
-  }
+  for (const int fd : {stdin_fd_, master_fd_, slave_fd_}) close(fd);
   vterm_free(vterm_);
-}
-
-int PtyTerminal::OnTermProp(int property, void* value, void* self) {
-  auto* terminal = static_cast<PtyTerminal*>(self);
-  const bool on = static_cast<VTermValue*>(value)->boolean != 0;
-  if (property == VTERM_PROP_CURSORVISIBLE) terminal->cursor_visible_ = on;
-  if (property == VTERM_PROP_ALTSCREEN) terminal->alt_screen_ = on;
-  return 1;
 }
 
 void PtyTerminal::PrintAsShell(std::string_view bytes) {
@@ -108,13 +74,32 @@ void PtyTerminal::PrintAsShell(std::string_view bytes) {
 }
 
 void PtyTerminal::Start(const std::vector<std::string>& argv, const std::string& dir,
-                        Streams streams) {
+                        PtyStreams streams) {
   int pipe_ends[2] = {-1, -1};
-  if (streams.stdin_from_pipe && pipe2(pipe_ends, O_CLOEXEC) != 0) {
-    throw std::runtime_error("no pipe");
-  }
+  if (streams.stdin_from_pipe && pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   pid_ = fork();
-  if (pid_ == 0) RunChild(slave_path_, argv, dir, pipe_ends[0], streams);
+  if (pid_ == 0) {
+    setsid();
+    const int tty = open(ptsname(master_fd_), O_RDWR);
+    ioctl(tty, TIOCSCTTY, 0);
+    auto output = [tty](const std::string& path) {
+      return path.empty() ? tty : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    };
+    dup2(pipe_ends[0] >= 0 ? pipe_ends[0] : tty, 0);
+    dup2(output(streams.stdout_file), 1);
+    dup2(output(streams.stderr_file), 2);
+    // The program gets the signals a shell would give it, whatever the test runner ignores.
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number)
+      signal(signal_number, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    if (chdir(dir.c_str()) == 0) execv(args[0], args.data());
+    _exit(127);
+  }
   if (pipe_ends[0] >= 0) close(pipe_ends[0]);
   stdin_fd_ = pipe_ends[1];
 }
@@ -133,11 +118,11 @@ void PtyTerminal::CloseStdin() {
 }
 
 void PtyTerminal::Resize(int columns, int rows) {
+  Pump();
   columns_ = columns;
   rows_ = rows;
-  Pump();
   vterm_set_size(vterm_, rows, columns);
-  SetWindowSize(master_fd_, columns, rows);  // the kernel sends SIGWINCH to the program
+  SetWindowSize(master_fd_, columns, rows);
 }
 
 void PtyTerminal::Signal(int signal_number) {
@@ -146,8 +131,7 @@ void PtyTerminal::Signal(int signal_number) {
 
 void PtyTerminal::Pump() {
   char bytes[4096];
-  ssize_t count;
-  while ((count = read(master_fd_, bytes, sizeof bytes)) > 0) {
+  for (ssize_t count; (count = read(master_fd_, bytes, sizeof bytes)) > 0;) {
     bytes_received_ += static_cast<size_t>(count);
     vterm_input_write(vterm_, bytes, static_cast<size_t>(count));
   }
@@ -175,25 +159,17 @@ bool PtyTerminal::WaitForExit(int timeout_ms) {
   return exited;
 }
 
-PtyTerminal::CellView PtyTerminal::ReadCell(int column, int row) {
-  Pump();
-  VTermScreenCell cell{};
-  vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
-  return {cell.chars[0] == 0 ? U' ' : cell.chars[0],
-          ColourIndex(cell.fg, VTERM_COLOR_IS_DEFAULT_FG(&cell.fg)),
-          ColourIndex(cell.bg, VTERM_COLOR_IS_DEFAULT_BG(&cell.bg))};
-}
-
 char32_t PtyTerminal::CharAt(int column, int row) {
-  return ReadCell(column, row).glyph;
+  Pump();
+  const uint32_t glyph = CellOf(vterm_, column, row).chars[0];
+  return glyph == 0 ? U' ' : glyph;
 }
 
 int PtyTerminal::ForegroundAt(int column, int row) {
-  return ReadCell(column, row).foreground;
-}
-
-int PtyTerminal::BackgroundAt(int column, int row) {
-  return ReadCell(column, row).background;
+  Pump();
+  const VTermColor colour = CellOf(vterm_, column, row).fg;
+  if (VTERM_COLOR_IS_DEFAULT_FG(&colour)) return -1;
+  return VTERM_COLOR_IS_INDEXED(&colour) ? colour.indexed.idx : -2;
 }
 
 std::string PtyTerminal::RowText(int row) {
@@ -205,7 +181,7 @@ std::string PtyTerminal::RowText(int row) {
   return text;
 }
 
-PtyTerminal::Position PtyTerminal::Cursor() {
+std::pair<int, int> PtyTerminal::Cursor() {
   Pump();
   VTermPos position{};
   vterm_state_get_cursorpos(vterm_obtain_state(vterm_), &position);

@@ -7,26 +7,20 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct VTerm;
-struct VTermScreen;
 
-// Where the child's standard streams go: the pty unless a pipe or a file is asked for.
+// Where the child's standard streams go: the pty, unless a pipe or a file is asked for.
 struct PtyStreams {
   bool stdin_from_pipe = false;  // fed with WriteStdin, ended with CloseStdin
-  std::string stdout_file;
-  std::string stderr_file;
+  std::string stdout_file = {};
+  std::string stderr_file = {};
 };
 
 class PtyTerminal {
  public:
-  using Streams = PtyStreams;
-  struct Position {
-    int column;
-    int row;
-  };
-
   PtyTerminal(int columns, int rows);
   ~PtyTerminal();  // kills a child still running
   PtyTerminal(const PtyTerminal&) = delete;
@@ -35,23 +29,22 @@ class PtyTerminal {
   // Output as a shell would print it before the program starts.
   void PrintAsShell(std::string_view bytes);
   // Starts argv[0] in `dir` as a new session with the pty as its controlling terminal.
-  void Start(const std::vector<std::string>& argv, const std::string& dir, Streams streams = {});
+  void Start(const std::vector<std::string>& argv, const std::string& dir, PtyStreams streams = {});
   void Send(std::string_view keys);
   void WriteStdin(std::string_view bytes);
   void CloseStdin();
-  void Resize(int columns, int rows);
+  void Resize(int columns, int rows);  // the kernel tells the program with SIGWINCH
   void Signal(int signal_number);
 
   bool WaitFor(const std::function<bool()>& done, int timeout_ms);
   bool WaitForText(std::string_view utf8, int timeout_ms);
   bool WaitForExit(int timeout_ms);
-  int ExitStatus() const { return status_; }  // raw waitpid status
+  int ExitStatus() const { return status_; }  // as waitpid gives it
 
   std::string RowText(int row);
   char32_t CharAt(int column, int row);
   int ForegroundAt(int column, int row);  // -1: the terminal's default, else the palette index
-  int BackgroundAt(int column, int row);
-  Position Cursor();
+  std::pair<int, int> Cursor();           // column, row
   bool CursorVisible() const { return cursor_visible_; }
   bool AltScreenActive() const { return alt_screen_; }
   termios SlaveModes() const;
@@ -59,26 +52,17 @@ class PtyTerminal {
   std::string ScreenDump();
 
  private:
-  struct CellView {
-    char32_t glyph;
-    int foreground;
-    int background;
-  };
-  static int OnTermProp(int property, void* value, void* self);
   void Pump();
-  CellView ReadCell(int column, int row);
 
   int columns_;
   int rows_;
   int master_fd_ = -1;
   int slave_fd_ = -1;
-  std::string slave_path_;
   int stdin_fd_ = -1;
   pid_t pid_ = -1;
   int status_ = -1;
   size_t bytes_received_ = 0;
   VTerm* vterm_ = nullptr;
-  VTermScreen* screen_ = nullptr;
   bool cursor_visible_ = true;
   bool alt_screen_ = false;
 };

@@ -1,4 +1,4 @@
-// A fresh folder with an empty txt/ in it, removed again at the end of the test.
+// A fresh folder holding an empty txt/, removed at the end of the test.
 #pragma once
 
 #include <stdlib.h>
@@ -11,23 +11,16 @@
 class TempDir {
  public:
   TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quillomat-test-XXXXXX").string();
+    std::string pattern = std::filesystem::temp_directory_path() / "quillomat-XXXXXX";
     path_ = mkdtemp(pattern.data());
     std::filesystem::create_directory(path_ / "txt");
   }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() { std::filesystem::remove_all(path_); }
 
-  const std::filesystem::path& Path() const { return path_; }
+  std::string Path(const std::string& relative = "") const { return path_ / relative; }
   std::string Read(const std::string& relative) const {
-    std::ifstream file(path_ / relative, std::ios::binary);
     std::ostringstream content;
-    content << file.rdbuf();
+    content << std::ifstream(path_ / relative, std::ios::binary).rdbuf();
     return content.str();
   }
 

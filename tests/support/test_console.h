@@ -7,23 +7,25 @@
 
 #include "console/console.h"
 #include "console/screen_console.h"
+#include "console/utf8.h"
 #include "tests/support/scripted_device.h"
 
 class TestConsole {
  public:
-  explicit TestConsole(std::vector<std::string> input = {}, ScriptedDevice::Options options = {})
-      : device(std::move(input), options), console(device), previous_(ConsoleOutput) {
+  explicit TestConsole(const std::vector<std::string>& input = {},
+                       ScriptedDeviceOptions options = {})
+      : device(input, options), console(device), previous_(ConsoleOutput) {
     ConsoleOutput = &console;
   }
   ~TestConsole() { ConsoleOutput = previous_; }
-  TestConsole(const TestConsole&) = delete;
-  TestConsole& operator=(const TestConsole&) = delete;
 
   const Cell& At(int column, int row) const { return console.Screen().At(column, row); }
-  // The row's text as UTF-8, full width.
-  std::string Row(int row) const;
-  // Text of `length` cells from (column, row).
-  std::string Text(int column, int row, int length) const;
+  // The text of `length` cells from (column, row).
+  std::string Text(int column, int row, int length) const {
+    std::string text;
+    for (int c = column; c < column + length; ++c) AppendUtf8(text, At(c, row).glyph);
+    return text;
+  }
 
   ScriptedDevice device;
   ScreenConsole console;
