@@ -75,3 +75,13 @@ char32_t VisibleCodepoint(char32_t codepoint) {
   if (codepoint >= 0x80 && codepoint < 0xA0) return kReplacementCharacter;  // C1 controls
   return codepoint;
 }
+
+std::string VisibleText(std::string_view text) {
+  std::string visible;
+  while (!text.empty()) {
+    const Utf8Character character = DecodeUtf8(text);
+    AppendUtf8(visible, VisibleCodepoint(character.codepoint));
+    text.remove_prefix(character.length);
+  }
+  return visible;
+}

@@ -33,3 +33,7 @@ void AppendUtf8(std::string& out, char32_t codepoint);
 
 // Control characters become their visible Unicode pictures, so they are never sent raw.
 char32_t VisibleCodepoint(char32_t codepoint);
+
+// The text with every control character as its picture and invalid bytes as U+FFFD, for showing
+// text that came from outside the program.
+std::string VisibleText(std::string_view text);

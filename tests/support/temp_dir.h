@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -23,7 +24,31 @@ class TempDir {
     content << std::ifstream(path_ / relative, std::ios::binary).rdbuf();
     return content.str();
   }
+  void Write(const std::string& relative, const std::string& content) const {
+    std::ofstream(path_ / relative, std::ios::binary) << content;
+  }
+  // Every file and folder in it, as relative paths.
+  std::set<std::string> Entries() const {
+    std::set<std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_)) {
+      entries.insert(entry.path().lexically_relative(path_).generic_string());
+    }
+    return entries;
+  }
 
  private:
   std::filesystem::path path_;
+};
+
+// A TempDir that is the working directory for the life of the object, as the program runs from
+// the folder holding txt/.
+class WorkingTempDir : public TempDir {
+ public:
+  WorkingTempDir() : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(Path());
+  }
+  ~WorkingTempDir() { std::filesystem::current_path(previous_); }
+
+ private:
+  std::filesystem::path previous_;
 };

@@ -2,6 +2,7 @@
 // installed as ConsoleOutput for the life of the object.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,3 +34,14 @@ class TestConsole {
  private:
   Console* previous_;
 };
+
+// How `run` ended the process, or nothing when it returned.
+template <typename Run>
+std::optional<ProcessEnded> EndingOf(Run run) {
+  try {
+    run();
+  } catch (const ProcessEnded& ended) {
+    return ended;
+  }
+  return std::nullopt;
+}
