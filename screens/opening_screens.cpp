@@ -2,21 +2,11 @@
 
 #include "console/console.h"
 #include "console/frame.h"
-
-namespace {
-
-constexpr int kTitleColumn = 19;
-
-void WriteAt(int column, int row, std::string_view text) {
-  MoveCursor(column, row);
-  WriteText(text);
-}
-
-}  // namespace
+#include "screens/screen_text.h"
 
 void ShowWelcome() {
   DrawBoxFrame();
-  WriteAt(kTitleColumn, 1, "Quillomat");
+  WriteTitle();
   WriteAt(2, 4, " Press N key to create a new text file.");
   WriteAt(2, 6, " Saved files are stored in Quillomat/txt/");
   WriteAt(2, 16, " ");  // leaves the cursor below the box while the program waits for N
@@ -29,7 +19,7 @@ void WaitForNewFileKey() {
 
 std::string AskDocumentName() {
   DrawBoxFrame();
-  WriteAt(kTitleColumn, 1, "Quillomat");
+  WriteTitle();
   WriteAt(2, 4, " Name your file.");
   MoveCursor(3, 6);
   return ReadLine();

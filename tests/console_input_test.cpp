@@ -63,19 +63,6 @@ TEST(LineEditor, LoneEscapeEndsAfterAMomentAndSplitSequencesStayWhole) {
   EXPECT_EQ(ReadLine(), "axb");
 }
 
-TEST(KeyPoll, LowestDigitWinsAndEveryKeyStaysQueuedForTheLine) {
-  TestConsole test({"x93\r"});
-  int chosen = 0;
-  while (chosen == 0) {
-    for (int digit = 1; digit <= 9 && chosen == 0; ++digit) {
-      if (IsKeyPressed('0' + digit)) chosen = digit;
-    }
-  }
-  EXPECT_EQ(chosen, 3);
-  EXPECT_FALSE(IsKeyPressed('3'));  // still queued, but not pressed again
-  EXPECT_EQ(ReadLine(), "x93");
-}
-
 // A polling loop blocks once per round of keys, so it neither spins nor delays any key.
 TEST(KeyPoll, BlocksOncePerRoundOfKeys) {
   TestConsole test;

@@ -4,7 +4,10 @@
 #include <string>
 
 #include "console/frame.h"
+#include "screens/closing_screens.h"
+#include "screens/color_picker.h"
 #include "screens/opening_screens.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_console.h"
 
 namespace {
@@ -20,17 +23,6 @@ void FillScreenWith(char marker) {
     MoveCursor(0, row);
     WriteText(std::string(120, marker));
   }
-}
-
-TEST(Frames, ScreenFrameHasItsEdgesRuleBlankInsideAndBlankLastColumn) {
-  TestConsole test;
-  FillScreenWith('x');
-  DrawScreenFrame();
-  EXPECT_EQ(test.Text(0, 0, 120), "╔" + Repeat("═", 117) + "╗ ");
-  EXPECT_EQ(test.Text(0, 2, 120), "╟" + Repeat("─", 117) + "╢ ");
-  EXPECT_EQ(test.Text(0, 29, 120), "╚" + Repeat("═", 117) + "╝ ");
-  for (int row : {1, 3, 28}) EXPECT_EQ(test.Text(0, row, 120), "║" + std::string(117, ' ') + "║ ");
-  EXPECT_EQ(test.Text(0, 30, 120), std::string(120, 'x'));
 }
 
 TEST(Frames, BoxFrameReplacesOnlyItsRectangleInTheCurrentAttribute) {
@@ -60,6 +52,71 @@ TEST(OpeningScreens, WelcomeThenNamingWithWhatWasTypedWhileWaiting) {
   EXPECT_EQ(test.Text(0, 4, 48), "║  Name your file." + std::string(29, ' ') + "║");
   EXPECT_EQ(test.Text(0, 6, 48), "║  x a.b" + std::string(39, ' ') + "║");
   EXPECT_EQ(test.Text(2, 16, 2), "  ");
+}
+
+// The menu's frame covers the screen but its blank last column and the row below it.
+TEST(ColorPicker, FrameAndLabelsInTheirColoursAndTheLowestQueuedDigitWinsAndStaysQueued) {
+  TestConsole test({"x9 3", "\r"});
+  FillScreenWith('x');
+  PickTextColor();
+  EXPECT_EQ(test.Text(0, 0, 120), "╔" + Repeat("═", 117) + "╗ ");
+  EXPECT_EQ(test.Text(0, 2, 120), "╟" + Repeat("─", 117) + "╢ ");
+  EXPECT_EQ(test.Text(0, 28, 120), "║" + std::string(117, ' ') + "║ ");
+  EXPECT_EQ(test.Text(0, 29, 120), "╚" + Repeat("═", 117) + "╝ ");
+  EXPECT_EQ(test.Text(0, 30, 120), std::string(120, 'x'));
+  EXPECT_EQ(test.Text(2, 1, 70),
+            "Select a text color and press the corresponding key: 1 2 3 4 5 6 7 8 9");
+  for (int digit = 1; digit <= 9; ++digit) {
+    EXPECT_EQ(test.At(53 + 2 * digit, 1).attribute, digit);
+    EXPECT_EQ(test.At(54 + 2 * digit, 1).attribute, digit);
+  }
+  EXPECT_EQ(test.At(54, 1).attribute, kDefaultAttribute);
+  EXPECT_EQ(ChosenColor, 3);
+  EXPECT_EQ(test.console.Screen().Attribute(), 9);
+  EXPECT_FALSE(IsKeyPressed('3'));  // still queued, but not pressed again
+  EXPECT_EQ(ReadLine(), "x9 3");
+}
+
+// Keyboard and piped input: the line read (what the menu's digit started, an empty line, input
+// that ends mid-line or has already ended, a megabyte) is what the document holds.
+TEST(ClosingScreens, TheTextIsSavedThenTheFarewellWaitsForAKeyAndEndsWithStatusZero) {
+  const std::string megabyte(1 << 20, 'x');
+  const std::pair<std::vector<std::string>, std::string> runs[] = {
+      {{"4hel", "lo\r", "q"}, "4hello"}, {{"\r", "q"}, ""}, {{"half"}, "half"}, {{}, ""},
+      {{megabyte + "\n"}, megabyte},
+  };
+  for (const auto& [input, saved] : runs) {
+    WorkingTempDir dir;
+    dir.Write("txt/diary.txt", "an older entry");
+    const bool keyboard = input.size() > 1;
+    TestConsole test(input, {.input_is_terminal = keyboard, .input_ends = !keyboard});
+    DrawScreenFrame();  // the colour menu's frame, which the farewell must clear away
+    ChosenColor = 4;
+    const auto ended = EndingOf([] { EnterTextAndSave("diary"); });
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->status, 0) << ended->error_message;
+    EXPECT_EQ(dir.Read("txt/diary.txt"), saved);
+    EXPECT_TRUE(test.device.steps.empty());  // the final key was taken
+    EXPECT_EQ(test.device.now, 3000);
+    EXPECT_EQ(test.Text(0, 8, 48), "╚" + Repeat("═", 46) + "╝");
+    EXPECT_EQ(test.Text(19, 1, 9), "Quillomat");
+    EXPECT_EQ(test.Text(0, 4, 48), "║ Quillomat v1.0 by the Quillomat authors      ║");
+    EXPECT_EQ(test.At(40, 4).attribute, 7);
+    EXPECT_EQ(test.Text(0, 9, 120), std::string(120, ' '));
+    EXPECT_EQ(test.At(118, 29).glyph, U' ');
+  }
+}
+
+TEST(ClosingScreens, AFailedSaveShowsTheBoxInsteadOfTheSavedNotice) {
+  WorkingTempDir dir;
+  std::filesystem::remove(dir.Path("txt"));
+  TestConsole test({"4hello\r", "\r"});
+  ChosenColor = 4;
+  const auto ended = EndingOf([] { EnterTextAndSave("diary"); });
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(ended->error_message, "ERROR: Failed to save file.");
+  EXPECT_EQ(test.Text(2, 1, 43), "Enter your text and press enter to save it.");
+  EXPECT_EQ(test.device.now, 0);
 }
 
 TEST(LineEcho, WrapsAtTheRightEdgeAndErasesBackAcrossTheWrap) {

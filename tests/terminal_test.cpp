@@ -5,9 +5,10 @@
 #include <sys/wait.h>
 #include <termios.h>
 
+#include <filesystem>
+#include <set>
 #include <string>
 
-#include "console/screen_renderer.h"
 #include "tests/support/pty_terminal.h"
 #include "tests/support/temp_dir.h"
 
@@ -20,35 +21,18 @@ int ExitCode(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(Renderer, ColoursAndGlyphsAsTheEmulatorShowsThemClippedToTheTerminal) {
-  CellScreen screen(120, 31);
-  for (uint16_t attribute = 1; attribute <= 9; ++attribute) {
-    screen.SetAttribute(attribute);
-    screen.Write(std::to_string(attribute) + "╔");
-  }
-  screen.MoveCursor(0, 9);
-  screen.Write(std::string(120, '-'));
-  PtyTerminal terminal(30, 10);
-  ScreenRenderer renderer;
-  terminal.PrintAsShell(renderer.Render(screen, 30, 10));
-  // Blue, green, cyan, red, magenta, yellow, light grey as the default, dark grey, bright blue.
-  const int palette[] = {4, 2, 6, 1, 5, 3, -1, 8, 12};
-  for (int i = 0; i < 9; ++i) {
-    EXPECT_EQ(terminal.CharAt(2 * i + 1, 0), U'╔');
-    EXPECT_EQ(terminal.ForegroundAt(2 * i, 0), palette[i]) << "attribute " << i + 1;
-  }
-  EXPECT_EQ(terminal.RowText(9), std::string(30, '-'));  // the last row, without scrolling
-  EXPECT_EQ(terminal.RowText(8), std::string(30, ' '));
-  EXPECT_EQ(renderer.Render(screen, 30, 10), "");  // nothing changed, nothing sent
-}
-
 // One run of the program in a 120 by 31 terminal, after a shell prompt.
 struct Session {
   void StartAfterPrompt(std::string_view first_text = kWelcomeLine) {
     terminal.PrintAsShell("$ quillomat\n");
     modes_before = terminal.SlaveModes();
     terminal.Start({QUILLOMAT_PROGRAM}, dir.Path());
-    ASSERT_TRUE(terminal.WaitForText(first_text, kTimeoutMs)) << terminal.ScreenDump();
+    ASSERT_TRUE(Shows(first_text));
+  }
+
+  testing::AssertionResult Shows(std::string_view text) {
+    if (terminal.WaitForText(text, kTimeoutMs)) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "never showed " << text << "\n" << terminal.ScreenDump();
   }
 
   // As before the run: modes, the shell's screen, a visible cursor, default colours.
@@ -70,25 +54,53 @@ struct Session {
   termios modes_before{};
 };
 
-TEST(Terminal, WelcomeThenNamingWithTheNTypedThenExitRestoresTheTerminal) {
+// The run a user makes: each screen as the terminal shows it, the document's bytes at each step.
+TEST(Terminal, OneWholeRunScreenByScreenThenTheTerminalIsRestored) {
   Session s;
+  PtyTerminal& t = s.terminal;
   s.StartAfterPrompt();
-  EXPECT_TRUE(s.terminal.AltScreenActive());
-  EXPECT_EQ(s.terminal.CharAt(0, 0), U'╔');
-  EXPECT_EQ(s.terminal.CharAt(47, 8), U'╝');
-  EXPECT_EQ(s.terminal.CharAt(19, 1), U'Q');
-  EXPECT_EQ(s.terminal.Cursor(), std::make_pair(3, 16));
-  s.terminal.Send("n");
-  ASSERT_TRUE(s.terminal.WaitForText("Name your file.", kTimeoutMs)) << s.terminal.ScreenDump();
-  ASSERT_TRUE(s.terminal.WaitFor([&] { return s.terminal.CharAt(3, 6) == U'n'; }, kTimeoutMs));
-  EXPECT_FALSE(s.terminal.WaitForText(kWelcomeLine, 0));
-  s.terminal.Send(
-      "\x7f"
-      "di\x1b[Dary");
-  ASSERT_TRUE(s.terminal.WaitForText("║  diary ", kTimeoutMs)) << s.terminal.ScreenDump();
-  s.terminal.Send("\r");
+  EXPECT_TRUE(t.AltScreenActive());
+  t.Send("n");
+  ASSERT_TRUE(s.Shows("║  n "));  // the N pressed starts the name
+  t.Send("\177di\x1b[Dary\r");
+  ASSERT_TRUE(s.Shows("║  The file has been saved as diary.txt        ║"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(s.dir.Path("txt/diary.txt")));
+  EXPECT_EQ(s.dir.Read("txt/diary.txt"), "");
+
+  ASSERT_TRUE(s.Shows("║ Select a text color and press the corresponding key: 1 2 3 4 5 6 7 8 9 "));
+  EXPECT_EQ(t.CharAt(118, 29), U'╝');
+  const int palette[] = {-1, 4, 2, 6, 1, 5, 3, -1, 8, 12};  // the prompt, then blue to bright blue
+  for (int digit = 0; digit <= 9; ++digit)
+    EXPECT_EQ(t.ForegroundAt(53 + 2 * digit, 1), palette[digit]);
+  t.Send("4");
+  ASSERT_TRUE(
+      s.Shows("║ Enter your text and press enter to save it." + std::string(73, ' ') + "║"));
+  ASSERT_TRUE(t.WaitFor([&] { return t.CharAt(1, 3) == U'4'; }, kTimeoutMs));
+  EXPECT_EQ(t.ForegroundAt(1, 3), 1);  // red
+  t.Send("hello\r");
+  ASSERT_TRUE(s.Shows("║ file has been saved." + std::string(96, ' ') + "║"));
+  EXPECT_EQ(s.dir.Read("txt/diary.txt"), "4hello");
+
+  ASSERT_TRUE(s.Shows("║ Quillomat v1.0 by the Quillomat authors      ║"));
+  EXPECT_EQ(t.RowText(9), std::string(120, ' '));  // nothing of the menu is left
+  t.Send("q");
+  ASSERT_TRUE(t.WaitForExit(kTimeoutMs));
+  EXPECT_EQ(ExitCode(t.ExitStatus()), 0);
+  EXPECT_EQ(s.dir.Entries(), (std::set<std::string>{"txt", "txt/diary.txt"}));
+  s.ExpectTerminalRestored();
+}
+
+TEST(Terminal, AnInterruptAtTheColourMenuKeepsTheOlderDocument) {
+  Session s;
+  s.dir.Write("txt/ndiary.txt", "an older entry");
+  s.StartAfterPrompt();
+  s.terminal.Send("ndiary\r");
+  ASSERT_TRUE(s.Shows("Select a text color"));
+  s.terminal.Send("\x03");
   ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
-  EXPECT_EQ(ExitCode(s.terminal.ExitStatus()), 0);
+  EXPECT_TRUE(WIFSIGNALED(s.terminal.ExitStatus()));
+  EXPECT_EQ(s.dir.Read("txt/ndiary.txt"), "an older entry");
+  EXPECT_EQ(s.dir.Entries(), (std::set<std::string>{"txt", "txt/ndiary.txt"}));
   s.ExpectTerminalRestored();
 }
 
@@ -119,7 +131,7 @@ TEST(Terminal, SmallTerminalShowsWhatFitsAndResizeAndSuspendRedraw) {
   ASSERT_TRUE(
       s.terminal.WaitFor([&] { return s.terminal.BytesReceived() > drawn + 700; }, kTimeoutMs));
   EXPECT_TRUE(s.terminal.AltScreenActive());
-  EXPECT_TRUE(s.terminal.WaitForText(kWelcomeLine, kTimeoutMs)) << s.terminal.ScreenDump();
+  EXPECT_TRUE(s.Shows(kWelcomeLine));
 }
 
 struct PipedRun {
@@ -128,26 +140,32 @@ struct PipedRun {
   std::string err;
 };
 
-PipedRun RunWithPipes(const std::string& input) {
-  TempDir dir;
+PipedRun RunWithPipes(const TempDir& dir, const std::string& input) {
   PtyTerminal terminal(120, 31);
   terminal.Start(
       {QUILLOMAT_PROGRAM}, dir.Path(),
       {.stdin_from_pipe = true, .stdout_file = dir.Path("out"), .stderr_file = dir.Path("err")});
   terminal.WriteStdin(input);
   terminal.CloseStdin();
-  EXPECT_TRUE(terminal.WaitForExit(kTimeoutMs));
+  EXPECT_TRUE(terminal.WaitForExit(2 * kTimeoutMs));
   EXPECT_EQ(terminal.BytesReceived(), 0u) << "wrote to the terminal";
   return {ExitCode(terminal.ExitStatus()), dir.Read("out"), dir.Read("err")};
 }
 
-TEST(PipedRun, TextsAndGlyphsInOrderWithoutEscapes) {
-  const PipedRun run = RunWithPipes("ndiary\n");
+TEST(PipedRun, AWholeRunSavesTheLineAndWritesTheTextsInOrderWithoutEscapes) {
+  TempDir dir;
+  const PipedRun run = RunWithPipes(dir, "ndiary\n4hello\nq");
   EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(dir.Read("txt/ndiary.txt"), "4hello");
   size_t from = 0;
   for (const char* part :
        {"╔═", "╗║", "╝", "Quillomat", " Press N key to create a new text file.",
-        " Saved files are stored in Quillomat/txt/ ", "╔", "╝", "Quillomat", " Name your file."}) {
+        " Saved files are stored in Quillomat/txt/ ", "╔", "╝", "Quillomat", " Name your file.",
+        " The file has been saved as ndiary.txt\n╔",
+        "Select a text color and press the corresponding key: 1 2 3 4 5 6 7 8 9 ",
+        "Enter your text and press enter to save it.", "file has been saved.", "╔", "╝",
+        " Quillomat v1.0 by the Quillomat authors"}) {
     from = run.out.find(part, from);
     ASSERT_NE(from, std::string::npos) << "missing in order: " << part << "\n" << run.out;
   }
@@ -156,7 +174,8 @@ TEST(PipedRun, TextsAndGlyphsInOrderWithoutEscapes) {
 
 TEST(PipedRun, InputEndingBeforeNEndsTheRunWithStatusOneAndOneLine) {
   for (const std::string input : {"", "xyz", "\x1b[A\r\n"}) {
-    const PipedRun run = RunWithPipes(input);
+    TempDir dir;
+    const PipedRun run = RunWithPipes(dir, input);
     EXPECT_EQ(run.exit_code, 1) << testing::PrintToString(input);
     EXPECT_NE(run.err.find("input ended"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
@@ -172,9 +191,11 @@ TEST(PipedRun, KeyboardInputIsEchoedOnTheTerminalWhenOutputIsAFile) {
       terminal.WaitFor([&] { return !(terminal.SlaveModes().c_lflag & ECHO); }, kTimeoutMs));
   terminal.Send("n");
   terminal.Send("otez\x7fs\r");
-  ASSERT_TRUE(terminal.WaitForExit(kTimeoutMs));
-  EXPECT_EQ(ExitCode(terminal.ExitStatus()), 0);
+  ASSERT_TRUE(terminal.WaitFor([&] { return std::filesystem::exists(dir.Path("txt/notes.txt")); },
+                               kTimeoutMs));
   EXPECT_EQ(terminal.RowText(0).substr(0, 6), "notes ") << terminal.ScreenDump();
+  terminal.Send("\x03");
+  ASSERT_TRUE(terminal.WaitForExit(kTimeoutMs));
   EXPECT_EQ(dir.Read("out").find('\x1b'), std::string::npos);
 }
 
