@@ -2,7 +2,7 @@
 
 bool InputChannel::PollKey(int virtual_key) {
   if (queue_.PollKey(virtual_key)) return true;
-  if (!ended_ && ShouldWaitInPoll(virtual_key)) {
+  if (!ended_ && poll_round_.StartsAgain(virtual_key)) {
     Fill(kPollWaitMilliseconds);
     if (queue_.PollKey(virtual_key)) return true;
   }
@@ -12,16 +12,6 @@ bool InputChannel::PollKey(int virtual_key) {
     polled_after_end_.set(key);
   }
   return false;
-}
-
-// A polling loop asks about one key after another. Blocking once per round, when a key comes up
-// again, keeps the loop from burning a core without delaying any key of the round.
-bool InputChannel::ShouldWaitInPoll(int virtual_key) {
-  const auto key = static_cast<size_t>(virtual_key & 0xFF);
-  const bool round_complete = polled_since_wait_.test(key);
-  if (round_complete) polled_since_wait_.reset();
-  polled_since_wait_.set(key);
-  return round_complete;
 }
 
 bool InputChannel::Fill(int timeout_ms) {

@@ -10,6 +10,7 @@
 #include "console/console_device.h"
 #include "console/line_editor.h"
 #include "console/pending_input.h"
+#include "console/poll_round.h"
 
 class InputChannel {
  public:
@@ -41,7 +42,6 @@ class InputChannel {
   static constexpr int kLoneEscapeMilliseconds = 50;
 
  private:
-  bool ShouldWaitInPoll(int virtual_key);
   // Waits for more input; false on a timeout, a screen event or the end of input.
   bool Fill(int timeout_ms);
   std::string ReadEditedLine(LineEcho& echo);
@@ -52,6 +52,6 @@ class InputChannel {
   PendingInput queue_;
   LineEditor editor_;
   bool ended_ = false;
-  std::bitset<256> polled_since_wait_;
+  PollRound poll_round_;
   std::bitset<256> polled_after_end_;
 };
