@@ -1,10 +1,9 @@
 // A fresh folder holding an empty txt/, removed at the end of the test.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -12,13 +11,15 @@
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = std::filesystem::temp_directory_path() / "quillomat-XXXXXX";
-    path_ = mkdtemp(pattern.data());
+    std::random_device random;
+    do {
+      path_ = std::filesystem::temp_directory_path() / ("quillomat-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));  // false: it was there already
     std::filesystem::create_directory(path_ / "txt");
   }
   ~TempDir() { std::filesystem::remove_all(path_); }
 
-  std::string Path(const std::string& relative = "") const { return path_ / relative; }
+  std::string Path(const std::string& relative = "") const { return (path_ / relative).string(); }
   std::string Read(const std::string& relative) const {
     std::ostringstream content;
     content << std::ifstream(path_ / relative, std::ios::binary).rdbuf();

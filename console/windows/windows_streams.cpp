@@ -1,0 +1,83 @@
+#include "console/windows/windows_streams.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "console/pending_input.h"
+
+namespace {
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return GetConsoleMode(handle, &mode) != 0;
+}
+
+void WriteAll(HANDLE handle, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const auto chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), size_t{1} << 20));
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) return;
+    bytes.remove_prefix(written);
+  }
+}
+
+}  // namespace
+
+WindowsStreams::WindowsStreams()
+    : input_(GetStdHandle(STD_INPUT_HANDLE)),
+      output_(GetStdHandle(STD_OUTPUT_HANDLE)),
+      input_is_console_(IsConsole(input_)),
+      output_is_console_(IsConsole(output_)) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (output_is_console_ && GetConsoleScreenBufferInfo(output_, &info)) {
+    starting_attribute_ = info.wAttributes;
+  }
+}
+
+// A file or a pipe has no keyboard behind it to wait on: a read blocks until bytes come or the
+// input ends, whatever the timeout.
+ConsoleDevice::Wait WindowsStreams::ReadInput(PendingInput& into, int) {
+  if (input_ended_) return Wait::kEnded;
+  char buffer[4096];
+  DWORD read = 0;
+  if (!ReadFile(input_, buffer, sizeof buffer, &read, nullptr) || read == 0) {
+    input_ended_ = true;  // the end of a file, a closed pipe, or no input at all
+    return Wait::kEnded;
+  }
+  into.Append(std::string_view(buffer, read));
+  return Wait::kInput;
+}
+
+bool WindowsStreams::Sleep(int timeout_ms) {
+  ::Sleep(static_cast<DWORD>(std::max(timeout_ms, 0)));
+  return false;
+}
+
+int64_t WindowsStreams::NowMilliseconds() {
+  return static_cast<int64_t>(GetTickCount64());
+}
+
+WindowSize WindowsStreams::Size() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!output_is_console_ || !GetConsoleScreenBufferInfo(output_, &info)) return {120, 31};
+  return {info.srWindow.Right - info.srWindow.Left + 1,
+          info.srWindow.Bottom - info.srWindow.Top + 1};
+}
+
+void WindowsStreams::WriteOutput(std::string_view bytes) {
+  WriteAll(output_, bytes);
+}
+
+// The console gets its starting colour back, so a failed save does not leave it in the text's.
+void WindowsStreams::EndProcess(int status, std::string_view error_message) {
+  if (output_is_console_) SetConsoleTextAttribute(output_, starting_attribute_);
+  if (!error_message.empty()) {
+    std::string line(error_message);
+    line += '\n';
+    WriteAll(GetStdHandle(STD_ERROR_HANDLE), line);
+  }
+  std::exit(status);
+}

@@ -1,0 +1,36 @@
+// Standard input and output of a Windows process as a console device: what the console layer
+// uses when keys come from a file or a pipe, and where all output and the exit go. It also tells
+// whether each stream is the console itself.
+#pragma once
+
+#include <cstdint>
+
+#include "console/console_device.h"
+
+class WindowsStreams : public ConsoleDevice {
+ public:
+  WindowsStreams();
+
+  bool OutputIsConsole() const { return output_is_console_; }
+  void* OutputHandle() const { return output_; }  // obtained once, at start-up
+  uint16_t StartingAttribute() const { return starting_attribute_; }
+
+  bool InputIsTerminal() const override { return input_is_console_; }
+  Wait ReadInput(PendingInput& into, int timeout_ms) override;
+  bool Sleep(int timeout_ms) override;
+  int64_t NowMilliseconds() override;
+  WindowSize Size() override;
+  void WriteOutput(std::string_view bytes) override;
+  void WriteEcho(std::string_view) override {}  // input that is not the console is not echoed
+
+ protected:
+  void EndProcess(int status, std::string_view error_message) override;
+
+ private:
+  void* input_;
+  void* output_;
+  bool input_is_console_;
+  bool output_is_console_;
+  bool input_ended_ = false;
+  uint16_t starting_attribute_ = 7;
+};
