@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <iostream>
+#include <cstdio>
 #include <vector>
 
 #include "console/terminal_echo.h"
@@ -108,7 +108,9 @@ std::string WindowsConsole::ReadLine() {
   // The console's own line input: keys typed while a poll waited are echoed first, in the
   // current attribute, and can be erased before Enter.
   std::string line;
-  std::getline(std::cin, line);
+  for (int byte = std::getchar(); byte != EOF && byte != '\n'; byte = std::getchar()) {
+    line += static_cast<char>(byte);
+  }
   cursor_.reset();
   return line;
 }
