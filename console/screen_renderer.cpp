@@ -43,13 +43,16 @@ bool IsPlainBlank(const Cell& cell) {
 std::string ScreenRenderer::Render(const CellScreen& screen, int columns, int rows) {
   std::string out;
   if (!valid_ || columns != columns_ || rows != rows_) RepaintFromBlank(columns, rows, out);
+  moves_ = 0;
   const int visible_rows = std::min(rows, screen.Height());
   for (int row = 0; row < visible_rows; ++row) RenderRow(screen, row, columns, out);
-  const bool drew = !out.empty();
+  // Hiding the cursor keeps it from flickering across the screen while the cells are drawn;
+  // text typed at the cursor needs no such care.
+  const bool jumps = moves_ > 0;
   const int cursor_column = std::clamp(screen.CursorColumn(), 0, columns - 1);
   const int cursor_row = std::clamp(screen.CursorRow(), 0, rows - 1);
   MoveTo(cursor_column, cursor_row, out);
-  if (drew) out = "\x1b[?25l" + out + "\x1b[?25h";  // no cursor flicker while drawing
+  if (jumps) out = "\x1b[?25l" + out + "\x1b[?25h";
   return out;
 }
 
@@ -66,13 +69,17 @@ void ScreenRenderer::RepaintFromBlank(int columns, int rows, std::string& out) {
 
 void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, std::string& out) {
   const int visible_columns = std::min(columns, screen.Width());
+  auto wanted_at = [&](int column) { return AsSeen(screen.At(column, row)); };
+  auto changed = [&](int column) { return Shown(column, row) != wanted_at(column); };
   int last_non_blank = visible_columns - 1;
   while (last_non_blank >= 0 && IsPlainBlank(screen.At(last_non_blank, row))) --last_non_blank;
   int column = 0;
   while (column < visible_columns) {
-    const Cell wanted = AsSeen(screen.At(column, row));
-    if (Shown(column, row) == wanted) {
-      ++column;
+    if (!changed(column)) {
+      int next = column + 1;
+      while (next < visible_columns && !changed(next)) ++next;
+      if (next == visible_columns) return;
+      if (!RewriteGap(screen, row, column, next, out)) column = next;
       continue;
     }
     // When the rest of the row is blank, one erase does what many spaces would.
@@ -82,6 +89,17 @@ void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, s
       out += "\x1b[K";
       std::fill_n(&Shown(column, row), columns - column, Cell{});
       return;
+    }
+    const Cell wanted = wanted_at(column);
+    if (IsPlainBlank(wanted)) {
+      int blank_end = column + 1;
+      while (blank_end < visible_columns && IsPlainBlank(wanted_at(blank_end))) ++blank_end;
+      while (!changed(blank_end - 1)) --blank_end;
+      if (blank_end - column >= kShortestErasedRun) {
+        EraseCells(column, row, blank_end - column, out);
+        column = blank_end;
+        continue;
+      }
     }
     MoveTo(column, row, out);
     SetPen(wanted.attribute, out);
@@ -94,13 +112,45 @@ void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, s
   }
 }
 
+// Cells that already show the right thing, between the cursor and the next change, are sent
+// again when that takes fewer bytes than moving the cursor past them. False: move instead.
+bool ScreenRenderer::RewriteGap(const CellScreen& screen, int row, int column, int next,
+                                std::string& out) {
+  if (column != cursor_column_ || row != cursor_row_) return false;
+  std::string gap;
+  for (int c = column; c < next; ++c) {
+    const Cell cell = AsSeen(screen.At(c, row));
+    const bool same_look = cell.attribute == pen_ ||
+                           (cell.glyph == U' ' && Background(cell.attribute) == Background(pen_));
+    if (!same_look || !IsSurelySingleWidth(cell.glyph)) return false;
+    AppendUtf8(gap, cell.glyph);
+  }
+  if (gap.size() >= CursorPosition(next, row).size()) return false;
+  out += gap;
+  cursor_column_ = next;
+  return true;
+}
+
+// Blanks a run of cells with one erase; the cursor stays where it was.
+void ScreenRenderer::EraseCells(int column, int row, int count, std::string& out) {
+  MoveTo(column, row, out);
+  if (Background(pen_) != 0) SetPen(kDefaultAttribute, out);
+  out += "\x1b[" + std::to_string(count) + 'X';
+  std::fill_n(&Shown(column, row), count, Cell{});
+}
+
+std::string ScreenRenderer::CursorPosition(int column, int row) {
+  std::string sequence = "\x1b[" + std::to_string(row + 1);
+  if (column > 0) sequence += ';' + std::to_string(column + 1);
+  return sequence + 'H';
+}
+
 void ScreenRenderer::MoveTo(int column, int row, std::string& out) {
   if (column == cursor_column_ && row == cursor_row_) return;
-  out += "\x1b[" + std::to_string(row + 1);
-  if (column > 0) out += ';' + std::to_string(column + 1);
-  out += 'H';
+  out += CursorPosition(column, row);
   cursor_column_ = column;
   cursor_row_ = row;
+  ++moves_;
 }
 
 void ScreenRenderer::SetPen(uint16_t attribute, std::string& out) {

@@ -11,6 +11,9 @@
 
 class ScreenRenderer {
  public:
+  // Blank runs at least this long are erased (ECH) rather than written as spaces.
+  static constexpr int kShortestErasedRun = 12;
+
   // The terminal's content is unknown (first draw, resize, resume): repaint everything next time.
   void Invalidate() { valid_ = false; }
   // The bytes that make a terminal of the given size show the top-left part of the screen.
@@ -19,6 +22,9 @@ class ScreenRenderer {
  private:
   void RepaintFromBlank(int columns, int rows, std::string& out);
   void RenderRow(const CellScreen& screen, int row, int columns, std::string& out);
+  bool RewriteGap(const CellScreen& screen, int row, int column, int next, std::string& out);
+  void EraseCells(int column, int row, int count, std::string& out);
+  static std::string CursorPosition(int column, int row);
   void MoveTo(int column, int row, std::string& out);
   void SetPen(uint16_t attribute, std::string& out);
   Cell& Shown(int column, int row) { return shown_[static_cast<size_t>(row) * columns_ + column]; }
@@ -30,4 +36,5 @@ class ScreenRenderer {
   uint16_t pen_ = kDefaultAttribute;
   int cursor_column_ = -1;  // where the terminal's cursor is; -1 when unknown
   int cursor_row_ = -1;
+  int moves_ = 0;  // cursor moves in the current render
 };

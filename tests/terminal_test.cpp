@@ -129,7 +129,7 @@ TEST(Terminal, SmallTerminalShowsWhatFitsAndResizeAndSuspendRedraw) {
   const size_t drawn = s.terminal.BytesReceived();
   s.terminal.Signal(SIGTSTP);
   ASSERT_TRUE(
-      s.terminal.WaitFor([&] { return s.terminal.BytesReceived() > drawn + 700; }, kTimeoutMs));
+      s.terminal.WaitFor([&] { return s.terminal.BytesReceived() > drawn + 600; }, kTimeoutMs));
   EXPECT_TRUE(s.terminal.AltScreenActive());
   EXPECT_TRUE(s.Shows(kWelcomeLine));
 }

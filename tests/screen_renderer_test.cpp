@@ -1,0 +1,103 @@
+// The renderer sends only what changed, erasing blank runs and skipping cells already right. A
+// terminal emulator fed everything it sent must show exactly the cell screen, step after step.
+#include "console/screen_renderer.h"
+
+#include <gtest/gtest.h>
+#include <vterm.h>
+
+#include <random>
+#include <string>
+
+#include "console/cell_screen.h"
+
+namespace {
+
+// The palette index a console colour shows as, or -1 for the terminal's default colour.
+int PaletteIndex(int colour, int default_colour) {
+  if (colour == default_colour) return -1;
+  return ((colour & 1) << 2) | (colour & 2) | ((colour & 4) >> 2) | (colour & 8);
+}
+
+int IndexOf(const VTermColor& colour) {
+  if (VTERM_COLOR_IS_DEFAULT_FG(&colour) || VTERM_COLOR_IS_DEFAULT_BG(&colour)) return -1;
+  return VTERM_COLOR_IS_INDEXED(&colour) ? colour.indexed.idx : -2;
+}
+
+class Emulator {
+ public:
+  Emulator(int columns, int rows) : vterm_(vterm_new(rows, columns)) {
+    vterm_set_utf8(vterm_, 1);
+    vterm_screen_reset(vterm_obtain_screen(vterm_), 1);
+  }
+  ~Emulator() { vterm_free(vterm_); }
+  void Resize(int columns, int rows) { vterm_set_size(vterm_, rows, columns); }
+  void Feed(const std::string& bytes) { vterm_input_write(vterm_, bytes.data(), bytes.size()); }
+
+  // Describes the first cell that differs from the screen, or returns "" when all match.
+  std::string Mismatch(const CellScreen& screen, int columns, int rows) {
+    for (int row = 0; row < rows && row < screen.Height(); ++row) {
+      for (int column = 0; column < columns && column < screen.Width(); ++column) {
+        VTermScreenCell shown{};
+        vterm_screen_get_cell(vterm_obtain_screen(vterm_), VTermPos{row, column}, &shown);
+        const Cell& wanted = screen.At(column, row);
+        const char32_t glyph = shown.chars[0] == 0 ? U' ' : shown.chars[0];
+        const bool blank = wanted.glyph == U' ';
+        if (glyph != wanted.glyph || IndexOf(shown.bg) != PaletteIndex(wanted.attribute >> 4, 0) ||
+            (!blank && IndexOf(shown.fg) != PaletteIndex(wanted.attribute & 0x0F, 7))) {
+          return "cell " + std::to_string(column) + "," + std::to_string(row);
+        }
+      }
+    }
+    VTermPos cursor{};
+    vterm_state_get_cursorpos(vterm_obtain_state(vterm_), &cursor);
+    if (cursor.col != std::min(screen.CursorColumn(), columns - 1) ||
+        cursor.row != std::min(screen.CursorRow(), rows - 1)) {
+      return "cursor";
+    }
+    return "";
+  }
+
+ private:
+  VTerm* vterm_;
+};
+
+// Random changes of the kinds the screens make: text and frame glyphs in several colours, runs
+// of blanks, coloured bands; now and then a resize or a redraw from scratch.
+TEST(ScreenRenderer, TheTerminalShowsExactlyTheCellScreenAfterEveryRender) {
+  constexpr char32_t kGlyphs[] = {U' ', U' ', U' ', U'a', U'Q', U'é', U'═', U'║', U'╔', U'─'};
+  constexpr uint16_t kAttributes[] = {7, 7, 0x0C, 0x09, 0x0F, 0x1F, 0x70, 0x4E, 0x02};
+  constexpr int kSizes[][2] = {{120, 31}, {80, 24}, {130, 40}, {30, 8}};
+  std::mt19937 random(20261206);
+  auto pick = [&](int count) { return static_cast<int>(random() % static_cast<unsigned>(count)); };
+
+  CellScreen screen(120, 31);
+  ScreenRenderer renderer;
+  int columns = 120;
+  int rows = 31;
+  Emulator emulator(columns, rows);
+  for (int step = 0; step < 2000; ++step) {
+    if (pick(25) == 0) {
+      const auto& size = kSizes[pick(4)];
+      columns = size[0];
+      rows = size[1];
+      screen.GrowTo(columns, rows);
+      emulator.Resize(columns, rows);
+    }
+    if (pick(40) == 0) renderer.Invalidate();
+    for (int change = pick(6); change >= 0; --change) {
+      const int row = pick(screen.Height());
+      const int column = pick(screen.Width());
+      const int length = pick(2) ? 1 + pick(8) : pick(screen.Width() - column + 1);
+      const char32_t glyph = kGlyphs[pick(std::size(kGlyphs))];
+      const uint16_t attribute = kAttributes[pick(std::size(kAttributes))];
+      for (int c = column; c < column + length && c < screen.Width(); ++c) {
+        screen.SetCell(c, row, {pick(3) ? glyph : kGlyphs[pick(std::size(kGlyphs))], attribute});
+      }
+    }
+    screen.PlaceCursor(pick(screen.Width()), pick(screen.Height()));
+    emulator.Feed(renderer.Render(screen, columns, rows));
+    ASSERT_EQ(emulator.Mismatch(screen, columns, rows), "") << "step " << step;
+  }
+}
+
+}  // namespace
