@@ -36,9 +36,10 @@ class InputChannel {
   static constexpr std::string_view kKeysExhaustedMessage =
       "quillomat: input ended before the key the program waits for was pressed";
 
-  // How long a poll may block when nothing new has arrived (a key wakes it at once), and how
-  // long a lone Escape waits for the rest of a sequence.
-  static constexpr int kPollWaitMilliseconds = 40;
+  // How long a poll may block when nothing new has arrived, and how long a lone Escape waits
+  // for the rest of a sequence. A key, a resize or a resume wakes a poll at once, so a long
+  // block delays nothing; it only spares an idle polling loop from waking many times a second.
+  static constexpr int kPollWaitMilliseconds = 500;
   static constexpr int kLoneEscapeMilliseconds = 50;
 
  private:
