@@ -9,8 +9,13 @@ namespace {
 
 Console* OpenPlatformConsole() {
   PosixTerminal& terminal = PosixTerminal::Open();
-  if (terminal.OutputIsTerminal()) return new ScreenConsole(terminal);
-  return new PlainConsole(terminal);
+  // Static, so that the exit ending every run destroys them and leaves no heap block behind.
+  if (terminal.OutputIsTerminal()) {
+    static ScreenConsole screen(terminal);
+    return &screen;
+  }
+  static PlainConsole plain(terminal);
+  return &plain;
 }
 
 [[maybe_unused]] const bool kConsoleOpened = (ConsoleOutput = OpenPlatformConsole(), true);
