@@ -51,14 +51,28 @@ void CellScreen::Write(std::string_view text) {
 }
 
 void CellScreen::Put(char32_t glyph) {
+  const int width = CellWidth(glyph);
+  if (width == 2 && cursor_column_ + 1 >= width_) AdvanceCursor();
   SetCell(cursor_column_, cursor_row_, Cell{glyph, attribute_});
-  AdvanceCursor();
+  for (int cell = 0; cell < width; ++cell) AdvanceCursor();
 }
 
 void CellScreen::SetCell(int column, int row, Cell cell) {
   ++version_;
   if (column < 0 || row < 0 || column >= width_ || row >= height_) return;
-  cells_[Index(column, row)] = cell;
+  const bool wide = CellWidth(cell.glyph) == 2;
+  if (wide && column + 1 >= width_) cell.glyph = U' ';  // no room for its right half
+  Overwrite(column, row, cell);
+  if (cell.glyph != U' ' && wide) Overwrite(column + 1, row, Cell{kWideRightHalf, cell.attribute});
+}
+
+void CellScreen::Overwrite(int column, int row, Cell cell) {
+  Cell& target = cells_[Index(column, row)];
+  if (target.glyph == kWideRightHalf) cells_[Index(column - 1, row)].glyph = U' ';
+  if (column + 1 < width_ && cells_[Index(column + 1, row)].glyph == kWideRightHalf) {
+    cells_[Index(column + 1, row)].glyph = U' ';
+  }
+  target = cell;
 }
 
 void CellScreen::Clear() {

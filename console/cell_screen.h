@@ -8,6 +8,9 @@
 
 inline constexpr uint16_t kDefaultAttribute = 7;  // light grey on black: the console's own look
 
+// The glyph of the cell right of a wide character, which the character covers on the terminal.
+inline constexpr char32_t kWideRightHalf = 0xFFFFFFFF;
+
 struct Cell {
   char32_t glyph = U' ';
   uint16_t attribute = kDefaultAttribute;
@@ -35,13 +38,15 @@ class CellScreen {
   void MoveCursor(int column, int row);
   void SetAttribute(uint16_t attribute) { attribute_ = attribute; }
 
-  // Writes text at the cursor, one cell per character, wrapping at the right edge. A line feed
-  // starts the next row; other control characters show as their visible pictures. Rows below
-  // the grid are not drawn, and nothing ever scrolls.
+  // Writes text at the cursor, one cell per character (two for a wide one, which never splits
+  // across rows), wrapping at the right edge. A line feed starts the next row; other control
+  // characters show as their visible pictures. Rows below the grid are not drawn, and nothing
+  // ever scrolls.
   void Write(std::string_view text);
   void Put(char32_t glyph);
 
-  // Sets one cell without moving the cursor; positions outside the grid are dropped.
+  // Sets one cell without moving the cursor, and the right half after it for a wide character;
+  // positions outside the grid are dropped. Overwriting part of a wide character blanks the rest.
   void SetCell(int column, int row, Cell cell);
   // Places the cursor anywhere, even below the grid, for a line echo that runs past the bottom.
   void PlaceCursor(int column, int row);
@@ -52,6 +57,7 @@ class CellScreen {
  private:
   size_t Index(int column, int row) const { return static_cast<size_t>(row) * width_ + column; }
   void AdvanceCursor();
+  void Overwrite(int column, int row, Cell cell);
 
   int width_;
   int height_;

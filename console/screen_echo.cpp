@@ -5,37 +5,30 @@
 ScreenEcho::ScreenEcho(CellScreen& screen, const int& wrap_width)
     : screen_(screen), wrap_width_(wrap_width), start_{screen.CursorColumn(), screen.CursorRow()} {}
 
-ScreenEcho::Position ScreenEcho::PositionOfLast() const {
-  const EchoRow& row = rows_.back();
-  return {row.start.column + static_cast<int>(characters_ - 1 - row.first_character),
-          row.start.row};
-}
-
-ScreenEcho::Position ScreenEcho::NextPosition() const {
+ScreenEcho::Position ScreenEcho::NextPosition(int width) const {
   Position next = start_;
-  if (characters_ > 0) {
-    next = PositionOfLast();
-    ++next.column;
+  if (!echoed_.empty()) {
+    const Echoed& last = echoed_.back();
+    next = {last.at.column + (last.wide ? 2 : 1), last.at.row};
   }
-  if (next.column >= wrap_width_) next = {0, next.row + 1};
+  if (next.column + width > wrap_width_) next = {0, next.row + 1};
   return next;
 }
 
 void ScreenEcho::ShowCharacter(std::string_view utf8) {
-  const Position at = NextPosition();
-  if (rows_.empty() || at.row != rows_.back().start.row) rows_.push_back({characters_, at});
-  screen_.SetCell(at.column, at.row,
-                  Cell{VisibleCodepoint(DecodeUtf8(utf8).codepoint), screen_.Attribute()});
-  ++characters_;
-  const Position cursor = NextPosition();
+  const char32_t glyph = VisibleCodepoint(DecodeUtf8(utf8).codepoint);
+  const int width = CellWidth(glyph);
+  const Position at = NextPosition(width);
+  screen_.SetCell(at.column, at.row, Cell{glyph, screen_.Attribute()});
+  echoed_.push_back({at, width == 2});
+  const Position cursor = NextPosition(1);
   screen_.PlaceCursor(cursor.column, cursor.row);
 }
 
 void ScreenEcho::EraseLastCharacter() {
-  if (characters_ == 0) return;
-  const Position last = PositionOfLast();
+  if (echoed_.empty()) return;
+  const Position last = echoed_.back().at;
+  echoed_.pop_back();
   screen_.SetCell(last.column, last.row, Cell{U' ', screen_.Attribute()});
-  --characters_;
-  if (rows_.back().first_character == characters_) rows_.pop_back();
   screen_.PlaceCursor(last.column, last.row);
 }

@@ -1,8 +1,8 @@
 // Echo of a typed line onto the cell screen, as a console echoes: from the cursor, in the current
-// attribute, wrapping at the terminal's right edge. Erasing goes back across wrapped rows too.
+// attribute, wrapping at the terminal's right edge; a wide character that does not fit goes to the
+// next row whole. Erasing goes back across wrapped rows too.
 #pragma once
 
-#include <cstddef>
 #include <vector>
 
 #include "console/cell_screen.h"
@@ -22,18 +22,16 @@ class ScreenEcho : public LineEcho {
     int column;
     int row;
   };
-  // A run of echoed characters that share one screen row.
-  struct EchoRow {
-    size_t first_character;
-    Position start;
+  // Where an echoed character sits, and whether it covers the next cell too.
+  struct Echoed {
+    Position at;
+    bool wide;
   };
 
-  Position PositionOfLast() const;
-  Position NextPosition() const;
+  Position NextPosition(int width) const;
 
   CellScreen& screen_;
   const int& wrap_width_;
   Position start_;
-  std::vector<EchoRow> rows_;
-  size_t characters_ = 0;
+  std::vector<Echoed> echoed_;
 };

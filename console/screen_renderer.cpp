@@ -101,11 +101,20 @@ void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, s
         continue;
       }
     }
+    if (wanted.glyph == kWideRightHalf) {  // drawn along with the wide character left of it
+      Shown(column, row) = wanted;
+      ++column;
+      continue;
+    }
+    // A wide character cut by the right edge would wrap on the terminal: a blank stands for it.
+    const int width = CellWidth(wanted.glyph);
+    const bool fits = column + width <= columns;
     MoveTo(column, row, out);
     SetPen(wanted.attribute, out);
-    AppendUtf8(out, wanted.glyph);
+    AppendUtf8(out, fits ? wanted.glyph : U' ');
     Shown(column, row) = wanted;
-    ++column;
+    if (width == 2 && fits) Shown(column + 1, row) = screen.At(column + 1, row);
+    column += fits ? width : 1;
     // After the last column the terminal's cursor waits to wrap; its position is not to be trusted.
     const bool trusted = column < columns && IsSurelySingleWidth(wanted.glyph);
     cursor_column_ = trusted ? column : -1;

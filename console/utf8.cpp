@@ -69,6 +69,25 @@ void AppendUtf8(std::string& out, char32_t codepoint) {
   }
 }
 
+int CellWidth(char32_t codepoint) {
+  struct Range {
+    char32_t first;
+    char32_t last;
+  };
+  // The ranges every current terminal agrees are wide.
+  static constexpr Range kWide[] = {
+      {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},
+      {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xA960, 0xA97F},   {0xAC00, 0xD7A3},
+      {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},
+      {0x1F300, 0x1F320}, {0x1F400, 0x1F43E}, {0x1F440, 0x1F440}, {0x1F442, 0x1F4FC},
+      {0x1F600, 0x1F64F}, {0x1F680, 0x1F6C5}, {0x1F910, 0x1F9FF}, {0x20000, 0x3FFFD},
+  };
+  for (const Range& range : kWide) {
+    if (codepoint >= range.first && codepoint <= range.last) return 2;
+  }
+  return 1;
+}
+
 char32_t VisibleCodepoint(char32_t codepoint) {
   if (codepoint < 0x20) return U'\u2400' + codepoint;                       // ␀ to ␟
   if (codepoint == 0x7F) return U'\u2421';                                  // ␡

@@ -1,5 +1,6 @@
-// How bytes become characters on the screen: every character takes one cell, and bytes that are
-// not valid UTF-8 still take a cell each (shown as U+FFFD), so nothing typed is ever invisible.
+// How bytes become characters on the screen: every character takes one cell, but the wide ones
+// terminals show in two, and bytes that are not valid UTF-8 still take a cell each (shown as
+// U+FFFD), so nothing typed is ever invisible.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +31,10 @@ Utf8Character DecodeUtf8(std::string_view text);
 size_t LastUtf8CharacterLength(std::string_view text);
 
 void AppendUtf8(std::string& out, char32_t codepoint);
+
+// 2 for the characters terminals show two cells wide (East Asian wide and fullwidth forms, most
+// emoji), 1 for all others.
+int CellWidth(char32_t codepoint);
 
 // Control characters become their visible Unicode pictures, so they are never sent raw.
 char32_t VisibleCodepoint(char32_t codepoint);

@@ -11,14 +11,15 @@ namespace {
 
 constexpr ScriptedDeviceOptions kPipe{.input_is_terminal = false, .input_ends = true};
 
-// What eight cells show after a line is echoed: one cell per character, invalid bytes as U+FFFD,
-// and blanks where erased characters were.
+// What eight cells show after a line is echoed: one cell per character (two for a wide one),
+// invalid bytes as U+FFFD, and blanks where erased characters were.
 std::string ShownInEightCells(std::string_view line) {
   std::string shown;
   int cells = 0;
-  for (size_t length = 0; !line.empty(); line.remove_prefix(length), ++cells) {
+  for (size_t length = 0; !line.empty(); line.remove_prefix(length)) {
     const Utf8Character character = DecodeUtf8(line);
     AppendUtf8(shown, character.codepoint);
+    cells += CellWidth(character.codepoint);
     length = character.length;
   }
   return shown + std::string(static_cast<size_t>(8 - cells), ' ');

@@ -122,6 +122,20 @@ TEST(LineEcho, WrapsAtTheRightEdgeAndErasesBackAcrossTheWrap) {
   }
 }
 
+// A wide character that does not fit the row goes whole to the next one, and erasing it clears
+// both of its cells.
+TEST(LineEcho, AWideCharacterNeverSplitsAcrossTheEdge) {
+  for (const WindowSize size : {WindowSize{120, 31}, WindowSize{80, 24}}) {
+    TestConsole test({"a日本\x7f\r"}, {.size = size});
+    MoveCursor(size.columns - 2, 3);
+    EXPECT_EQ(ReadLine(), "a日");
+    EXPECT_EQ(test.Text(size.columns - 2, 3, 2), "a ");
+    EXPECT_EQ(test.Text(0, 4, 4), "日  ");
+    EXPECT_EQ(test.console.Screen().CursorColumn(), 2);
+    EXPECT_EQ(test.console.Screen().CursorRow(), 4);
+  }
+}
+
 TEST(ScreenConsole, ControlCharactersInTextNeverReachTheTerminalRaw) {
   TestConsole test;
   WriteText("a\x1b[31mb\x07");

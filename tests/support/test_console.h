@@ -21,10 +21,12 @@ class TestConsole {
   ~TestConsole() { ConsoleOutput = previous_; }
 
   const Cell& At(int column, int row) const { return console.Screen().At(column, row); }
-  // The text of `length` cells from (column, row).
+  // The text of `length` cells from (column, row); a wide character's right half adds nothing.
   std::string Text(int column, int row, int length) const {
     std::string text;
-    for (int c = column; c < column + length; ++c) AppendUtf8(text, At(c, row).glyph);
+    for (int c = column; c < column + length; ++c) {
+      if (At(c, row).glyph != kWideRightHalf) AppendUtf8(text, At(c, row).glyph);
+    }
     return text;
   }
 
