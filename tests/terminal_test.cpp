@@ -62,7 +62,7 @@ TEST(Terminal, OneWholeRunScreenByScreenThenTheTerminalIsRestored) {
   EXPECT_TRUE(t.AltScreenActive());
   t.Send("n");
   ASSERT_TRUE(s.Shows("║  n "));  // the N pressed starts the name
-  t.Send("\177di\x1b[Dary\r");
+  t.Send("\177d\x13i\x1b[Dary\r");  // Ctrl+S must not freeze the screen: it is dropped
   ASSERT_TRUE(s.Shows("║  The file has been saved as diary.txt        ║"));
   EXPECT_TRUE(std::filesystem::is_regular_file(s.dir.Path("txt/diary.txt")));
   EXPECT_EQ(s.dir.Read("txt/diary.txt"), "");

@@ -147,9 +147,10 @@ void BlockSignals() {
   sigprocmask(SIG_BLOCK, &all, nullptr);
 }
 
-// Keys arrive one by one, unechoed, with CR as typed; Ctrl+C and Ctrl+Z still signal.
+// Keys arrive one by one, unechoed, with CR as typed; Ctrl+C and Ctrl+Z still signal. Ctrl+S
+// would stop all output until Ctrl+Q, which looks like a hang, so it is an ordinary key.
 termios ProgramModes(termios modes) {
-  modes.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR);
+  modes.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON);
   modes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
   modes.c_cc[VMIN] = 1;
   modes.c_cc[VTIME] = 0;
