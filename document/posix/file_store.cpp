@@ -97,7 +97,7 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
   const std::string folder = FolderOf(target);
   TerminationSignalsHeld held;
   std::string temporary = folder + "/.quillomat-XXXXXX";
-  const int fd = mkstemp(temporary.data());
+  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;
   CopyPermissions(target, fd);
   bool saved = WriteAll(fd, bytes) && fsync(fd) == 0;
