@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -43,9 +44,10 @@ std::string Escaped(const std::string& bytes) {
   return out;
 }
 
-[[noreturn]] void Fail(const ScriptedDevice& device, const std::string& line, const char* why) {
-  std::fprintf(stderr, "%s: \"%s\"\nsteps left:", why, Escaped(line).c_str());
-  for (const ScriptStep& step : device.steps) {
+[[noreturn]] void Fail(const std::deque<ScriptStep>& script, const std::string& line,
+                       const char* why) {
+  std::fprintf(stderr, "%s: \"%s\"\nscript:", why, Escaped(line).c_str());
+  for (const ScriptStep& step : script) {
     std::fprintf(stderr, " +%dms", step.delay_ms);
     if (step.resize)
       std::fprintf(stderr, "(resize %dx%d)", step.resize->columns, step.resize->rows);
@@ -104,6 +106,7 @@ void RunFree(FuzzedDataProvider& input) {
     }
   }
 
+  const std::deque<ScriptStep> script = test.device.steps;
   Console& console = test.console;
   const int operations = input.ConsumeIntegralInRange(1, kMaxOperations);
   for (int operation = 0; operation < operations; ++operation) {
@@ -121,7 +124,7 @@ void RunFree(FuzzedDataProvider& input) {
       case 4: {
         const std::string line = console.ReadLine();
         if (options.input_is_terminal && HoldsControlByte(line)) {
-          Fail(test.device, line, "a control byte in a line read from a terminal");
+          Fail(script, line, "a control byte in a line read from a terminal");
         }
         break;
       }
@@ -276,9 +279,12 @@ void RunStructured(FuzzedDataProvider& input) {
   TestConsole test({}, options);
   size_t next_pause = 0;
   for (size_t at = 0; at < typing.bytes.size();) {
+    // The bytes of a key come within the lone Escape's wait of each other, resize or not.
+    int gap = kLoneEscapeMs;
     if (input.ConsumeIntegralInRange(0, 7) == 0) {
-      test.device.steps.push_back(
-          {"", input.ConsumeIntegralInRange(0, kLoneEscapeMs), PickSize(input)});
+      const int resize_delay = input.ConsumeIntegralInRange(0, kLoneEscapeMs);
+      test.device.steps.push_back({"", resize_delay, PickSize(input)});
+      gap -= resize_delay;
     }
     const bool late = next_pause > 0 && typing.pauses_after[next_pause - 1] == at;
     size_t end = std::min(typing.bytes.size(), at + input.ConsumeIntegralInRange<size_t>(1, 12));
@@ -287,11 +293,12 @@ void RunStructured(FuzzedDataProvider& input) {
       if (end == typing.pauses_after[next_pause]) ++next_pause;
     }
     const int delay = late ? input.ConsumeIntegralInRange(kLoneEscapeMs + 1, 1000)
-                           : input.ConsumeIntegralInRange(0, kLoneEscapeMs);
+                           : input.ConsumeIntegralInRange(0, gap);
     test.device.steps.push_back({typing.bytes.substr(at, end - at), delay});
     at = end;
   }
 
+  const std::deque<ScriptStep> script = test.device.steps;
   Console& console = test.console;
   for (const std::string& expected : typing.lines) {
     console.MoveCursor(static_cast<int16_t>(input.ConsumeIntegralInRange(0, 130)),
@@ -300,7 +307,7 @@ void RunStructured(FuzzedDataProvider& input) {
     if (line != expected) {
       std::fprintf(stderr, "keys: \"%s\"\nexpected: \"%s\"\n", Escaped(typing.bytes).c_str(),
                    Escaped(expected).c_str());
-      Fail(test.device, line, "read");
+      Fail(script, line, "read");
     }
   }
 }
