@@ -1,5 +1,7 @@
 #include "console/input_channel.h"
 
+#include <algorithm>
+
 bool InputChannel::PollKey(int virtual_key) {
   if (queue_.PollKey(virtual_key)) return true;
   if (!ended_ && poll_round_.StartsAgain(virtual_key)) {
@@ -15,9 +17,12 @@ bool InputChannel::PollKey(int virtual_key) {
 }
 
 bool InputChannel::Fill(int timeout_ms) {
-  for (;;) {
+  // A screen event brings no key, so the wait goes on for the rest of its time: otherwise a
+  // resize between the bytes of a special key would end its sequence as a lone Escape.
+  const int64_t deadline = device_.NowMilliseconds() + timeout_ms;
+  for (int wait = timeout_ms;;) {
     events_.BeforeWait();
-    switch (device_.ReadInput(queue_, timeout_ms)) {
+    switch (device_.ReadInput(queue_, wait)) {
       case ConsoleDevice::Wait::kInput:
         return true;
       case ConsoleDevice::Wait::kTimeout:
@@ -27,7 +32,10 @@ bool InputChannel::Fill(int timeout_ms) {
         return false;
       case ConsoleDevice::Wait::kScreenEvent:
         events_.OnScreenEvent();
-        if (timeout_ms != ConsoleDevice::kNoTimeout) return false;
+        if (timeout_ms != ConsoleDevice::kNoTimeout) {
+          // With no time left it still looks once for keys already there.
+          wait = static_cast<int>(std::max<int64_t>(deadline - device_.NowMilliseconds(), 0));
+        }
         break;
     }
   }

@@ -43,7 +43,8 @@ class InputChannel {
   static constexpr int kLoneEscapeMilliseconds = 50;
 
  private:
-  // Waits for more input; false on a timeout, a screen event or the end of input.
+  // Waits for more input, handling screen events on the way; false on a timeout or the end of
+  // input.
   bool Fill(int timeout_ms);
   std::string ReadEditedLine(LineEcho& echo);
   std::string ReadRawLine();

@@ -64,6 +64,18 @@ TEST(LineEditor, LoneEscapeEndsAfterAMomentAndSplitSequencesStayWhole) {
   EXPECT_EQ(ReadLine(), "axb");
 }
 
+// A resize, or a resume after a stop, is no key: it must not cut a key's sequence short.
+TEST(LineEditor, ScreenEventBetweenTheBytesOfASequenceKeepsItWhole) {
+  TestConsole test({"\x1b"});
+  for (const char* bytes : {"[A", "x\x1b", "[B", "b\r"}) {
+    // The event takes the whole wait; the rest of the key comes with it.
+    test.device.steps.push_back({"", InputChannel::kLoneEscapeMilliseconds, WindowSize{60, 20}});
+    test.device.steps.push_back({bytes, 0});
+  }
+  WaitForKey();  // the up arrow, whole
+  EXPECT_EQ(ReadLine(), "xb");
+}
+
 // A polling loop blocks once per round of keys, so it neither spins nor delays any key.
 TEST(KeyPoll, BlocksOncePerRoundOfKeys) {
   TestConsole test;
