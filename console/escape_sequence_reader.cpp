@@ -17,6 +17,12 @@ bool IsPrintableAscii(unsigned char byte) {
 }  // namespace
 
 EscapeSequenceReader::Result EscapeSequenceReader::Feed(unsigned char byte) {
+  // An Escape inside a sequence cut short (Alt+[ typed just before an arrow key) starts the
+  // next sequence, so that sequence is dropped whole too instead of leaking into the text.
+  if (byte == kEscape && state_ != State::kNone) {
+    state_ = State::kEscape;
+    return Result::kInSequence;
+  }
   switch (state_) {
     case State::kNone:
       if (byte != kEscape) return Result::kOrdinary;
@@ -43,8 +49,7 @@ EscapeSequenceReader::Result EscapeSequenceReader::FeedEscape(unsigned char byte
     state_ = State::kSs3;
     return Result::kInSequence;
   }
-  if (byte == kEscape) return Result::kInSequence;  // the first Escape was a lone one
-  if (IsPrintableAscii(byte)) return End();         // Alt with a key
+  if (IsPrintableAscii(byte)) return End();  // Alt with a key
   return Abandon();  // a lone Escape followed by a key of its own, such as Enter
 }
 

@@ -101,6 +101,7 @@ std::string InputChannel::TakeKey() {
       continue;
     }
     const bool was_in_sequence = sequence.InSequence();
+    if (was_in_sequence && queue_.Front() == 0x1B) return key;  // an Escape begins the next key
     const EscapeSequenceReader::Result result = sequence.Feed(queue_.Front());
     // The byte after a lone Escape is the next key: it stays queued.
     if (result == EscapeSequenceReader::Result::kOrdinary && was_in_sequence) return key;

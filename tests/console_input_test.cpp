@@ -38,8 +38,9 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
       {"ab\xc3\xa9\025xy\r", "xy"},                              // Ctrl+U
       {"a\x1b[Db\x1b[1;5C\x1b[15~c\x1b[200~\r", "abc"},          // CSI keys
       {"a\x1bOPb\x1bO1;2Q\x1b[[A\r", "ab"},                      // SS3 keys, Linux console F1
-      {"a\x1bxb\x1b\x1b[A\x1b\r", "ab"},  // Alt+x, Escape before a key, a lone Escape
-      {"a\001\t\013\037b\r", "ab"},       // other control bytes
+      {"a\x1bxb\x1b\x1b[A\x1b\r", "ab"},       // Alt+x, Escape before a key, a lone Escape
+      {"a\x1b[\x1b[Ab\x1bO\x1bOPc\r", "abc"},  // Alt+[ or Alt+O, then a special key
+      {"a\001\t\013\037b\r", "ab"},            // other control bytes
       {"a\xff\xc3(\xe6\x97\xa5\r", "a\xff\xc3(\xe6\x97\xa5"},  // bytes kept as typed
   };
   for (const auto& [keys, line] : cases) {
@@ -111,8 +112,8 @@ TEST(PipedInput, LinesKeepTheirBytesAndLoseOnlyTheLineEndWithoutEcho) {
 }
 
 TEST(WaitForKey, TakesOneKeyOrOneWholeSequence) {
-  TestConsole test({"q\x1b[15~\x1bOP\x1b\nz\n"}, kPipe);
-  for (int key = 0; key < 4; ++key) WaitForKey();  // q, F5, F1, a lone Escape
+  TestConsole test({"q\x1b[15~\x1bOP\x1b[\x1b[A\x1b\nz\n"}, kPipe);
+  for (int key = 0; key < 6; ++key) WaitForKey();  // q, F5, F1, Alt+[, up, a lone Escape
   EXPECT_EQ(ReadLine(), "");
   EXPECT_EQ(ReadLine(), "z");
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/utf8.h"
 #include "tests/support/test_console.h"
 
 namespace {
@@ -152,8 +153,7 @@ void RunFree(FuzzedDataProvider& input) {
   }
 }
 
-// Keys that send an escape sequence, all dropped whole by the line editor. Alt with '[' or 'O'
-// is left out: those two start longer sequences, so they cannot be told apart from them.
+// Keys that send an escape sequence, all dropped whole by the line editor.
 constexpr const char* kSpecialKeys[] = {
     "\x1b[A",     "\x1b[B",    "\x1b[C",    "\x1b[D",  "\x1b[H",  "\x1b[F",
     "\x1b[1;5C",  "\x1b[1;2A", "\x1b[3~",   "\x1b[2~", "\x1b[5~", "\x1b[6~",
@@ -164,24 +164,6 @@ constexpr const char* kSpecialKeys[] = {
 constexpr unsigned char kDroppedControls[] = {0x00, 0x01, 0x02, 0x03, 0x05, 0x06, 0x07, 0x09, 0x0B,
                                               0x0C, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x16,
                                               0x17, 0x18, 0x19, 0x1A, 0x1C, 0x1D, 0x1E, 0x1F};
-
-void AppendCodepoint(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 char32_t PickCodepoint(FuzzedDataProvider& input) {
   switch (input.ConsumeIntegralInRange(0, 2)) {
@@ -225,7 +207,7 @@ Typing PickTyping(FuzzedDataProvider& input) {
         }
         case 3: {
           std::string character;
-          AppendCodepoint(character, PickCodepoint(input));
+          AppendUtf8(character, PickCodepoint(input));
           typing.bytes += character;
           characters.push_back(character);
           break;
@@ -235,10 +217,12 @@ Typing PickTyping(FuzzedDataProvider& input) {
           if (pick < std::size(kSpecialKeys)) {
             typing.bytes += kSpecialKeys[pick];
           } else {  // Alt with a key
-            char key = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
-            if (key == '[' || key == 'O') key = 'x';
+            const char key = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
             typing.bytes += '\x1b';
             typing.bytes += key;
+            // Alt+[ and Alt+O begin longer sequences, which text after them would end; a
+            // special key after them must still be dropped whole.
+            if (key == '[' || key == 'O') typing.bytes += input.PickValueInArray(kSpecialKeys);
           }
           break;
         }
