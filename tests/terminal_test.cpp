@@ -104,24 +104,6 @@ TEST(Terminal, AnInterruptAtTheColourMenuKeepsTheOlderDocument) {
   s.ExpectTerminalRestored();
 }
 
-// Wide characters take two cells on the terminal: typed, erased and saved, none is overwritten.
-TEST(Terminal, WideCharactersAreEchoedWholeAndErasedWhole) {
-  Session s;
-  PtyTerminal& t = s.terminal;
-  s.StartAfterPrompt();
-  t.Send("ndiary\r");
-  ASSERT_TRUE(s.Shows("Select a text color"));
-  t.Send("4日本語x");
-  ASSERT_TRUE(s.Shows("║4日本語x "));
-  EXPECT_EQ(t.Cursor(), std::make_pair(9, 3));
-  t.Send("\x7f\x7f");
-  ASSERT_TRUE(s.Shows("║4日本    "));
-  EXPECT_EQ(t.Cursor(), std::make_pair(6, 3));
-  t.Send("\r");
-  ASSERT_TRUE(s.Shows("file has been saved."));
-  EXPECT_EQ(s.dir.Read("txt/ndiary.txt"), "4日本");
-}
-
 TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
   const std::pair<int, const char*> signals[] = {
       {SIGINT, "\x03"}, {SIGQUIT, "\x1c"}, {SIGTERM, ""}, {SIGHUP, ""}};
