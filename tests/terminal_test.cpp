@@ -61,7 +61,7 @@ TEST(Terminal, OneWholeRunScreenByScreenThenTheTerminalIsRestored) {
   s.StartAfterPrompt();
   EXPECT_TRUE(t.AltScreenActive());
   t.Send("n");
-  ASSERT_TRUE(s.Shows("║  n "));  // the N pressed starts the name
+  ASSERT_TRUE(s.Shows("║  n "));    // the N pressed starts the name
   t.Send("\177d\x13i\x1b[Dary\r");  // Ctrl+S must not freeze the screen: it is dropped
   ASSERT_TRUE(s.Shows("║  The file has been saved as diary.txt        ║"));
   EXPECT_TRUE(std::filesystem::is_regular_file(s.dir.Path("txt/diary.txt")));
@@ -87,20 +87,6 @@ TEST(Terminal, OneWholeRunScreenByScreenThenTheTerminalIsRestored) {
   ASSERT_TRUE(t.WaitForExit(kTimeoutMs));
   EXPECT_EQ(ExitCode(t.ExitStatus()), 0);
   EXPECT_EQ(s.dir.Entries(), (std::set<std::string>{"txt", "txt/diary.txt"}));
-  s.ExpectTerminalRestored();
-}
-
-TEST(Terminal, AnInterruptAtTheColourMenuKeepsTheOlderDocument) {
-  Session s;
-  s.dir.Write("txt/ndiary.txt", "an older entry");
-  s.StartAfterPrompt();
-  s.terminal.Send("ndiary\r");
-  ASSERT_TRUE(s.Shows("Select a text color"));
-  s.terminal.Send("\x03");
-  ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
-  EXPECT_TRUE(WIFSIGNALED(s.terminal.ExitStatus()));
-  EXPECT_EQ(s.dir.Read("txt/ndiary.txt"), "an older entry");
-  EXPECT_EQ(s.dir.Entries(), (std::set<std::string>{"txt", "txt/ndiary.txt"}));
   s.ExpectTerminalRestored();
 }
 
@@ -197,35 +183,6 @@ TEST(PipedRun, KeyboardInputIsEchoedOnTheTerminalWhenOutputIsAFile) {
   terminal.Send("\x03");
   ASSERT_TRUE(terminal.WaitForExit(kTimeoutMs));
   EXPECT_EQ(dir.Read("out").find('\x1b'), std::string::npos);
-}
-
-// No memory error and no leak in a whole run, on a terminal and through pipes alike, with a name
-// and text too long for a short string's own buffer. (The run ends by exit from inside the
-// screens, so the name the driver holds is still reachable then, which is no leak.)
-TEST(Valgrind, AWholeRunHasNoMemoryErrorAndNoLeak) {
-  const std::string valgrind = QUILLOMAT_VALGRIND;
-  if (valgrind.empty()) GTEST_SKIP() << "built with the sanitizers, which check this instead";
-  if (!std::filesystem::exists(valgrind)) GTEST_SKIP() << "valgrind is not installed";
-  for (const bool piped : {false, true}) {
-    TempDir dir;
-    PtyTerminal t(120, 31);
-    t.Start({valgrind, "--leak-check=full", "--error-exitcode=9",
-             "--log-file=" + dir.Path("valgrind.log"), QUILLOMAT_PROGRAM},
-            dir.Path(), {.stdin_from_pipe = piped, .stdout_file = piped ? dir.Path("out") : ""});
-    const std::string keys =
-        "na-name-longer-than-a-short-string\n4a text longer than a short one\nq";
-    if (piped) {
-      t.WriteStdin(keys);
-      t.CloseStdin();
-    } else {
-      ASSERT_TRUE(t.WaitForText(kWelcomeLine, 6 * kTimeoutMs)) << t.ScreenDump();
-      t.Send(keys);
-    }
-    ASSERT_TRUE(t.WaitForExit(6 * kTimeoutMs)) << t.ScreenDump();
-    EXPECT_EQ(ExitCode(t.ExitStatus()), 0) << dir.Read("valgrind.log");
-    EXPECT_EQ(dir.Read("txt/na-name-longer-than-a-short-string.txt"),
-              "4a text longer than a short one");
-  }
 }
 
 }  // namespace
