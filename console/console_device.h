@@ -5,9 +5,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
-
-class PendingInput;
 
 struct WindowSize {
   int columns;
@@ -16,16 +15,18 @@ struct WindowSize {
 
 class ConsoleDevice {
  public:
-  enum class Wait { kInput, kTimeout, kEnded, kScreenEvent };
+  enum class Wait { kInput, kTimeout, kEnded, kScreenEvent, kLost };
   static constexpr int kNoTimeout = -1;
 
   virtual ~ConsoleDevice() = default;
 
   // Whether keys come from a terminal (edited and echoed) rather than a file or a pipe.
   virtual bool InputIsTerminal() const = 0;
-  // Waits up to timeout_ms for input and appends what arrived. kScreenEvent: the window was
-  // resized or the program resumed after a stop, and the screen must be drawn again.
-  virtual Wait ReadInput(PendingInput& into, int timeout_ms) = 0;
+  // Waits up to timeout_ms for input and appends what arrived to `into`. kScreenEvent: the window
+  // was resized or the program resumed after a stop, and the screen must be drawn again. kLost:
+  // the keyboard's terminal went away (a hang-up) or input can no longer be read; unlike kEnded,
+  // nobody said the input was complete, so nothing read so far may be acted on.
+  virtual Wait ReadInput(std::string& into, int timeout_ms) = 0;
   // Sleeps without reading input; true when a screen event cut the sleep short.
   virtual bool Sleep(int timeout_ms) = 0;
   virtual int64_t NowMilliseconds() = 0;

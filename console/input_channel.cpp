@@ -10,7 +10,7 @@ bool InputChannel::PollKey(int virtual_key) {
   }
   const auto key = static_cast<size_t>(virtual_key & 0xFF);
   if (ended_) {
-    if (polled_after_end_.test(key)) events_.OnKeysExhausted();
+    if (polled_after_end_.test(key)) events_.EndRun(kKeysExhaustedMessage);
     polled_after_end_.set(key);
   }
   return false;
@@ -22,9 +22,14 @@ bool InputChannel::Fill(int timeout_ms) {
   const int64_t deadline = device_.NowMilliseconds() + timeout_ms;
   for (int wait = timeout_ms;;) {
     events_.BeforeWait();
-    switch (device_.ReadInput(queue_, wait)) {
+    std::string arrived;
+    switch (device_.ReadInput(arrived, wait)) {
       case ConsoleDevice::Wait::kInput:
+        queue_.Append(arrived);
         return true;
+      case ConsoleDevice::Wait::kLost:
+        events_.EndRun(kInputLostMessage);
+        return false;  // EndRun does not return
       case ConsoleDevice::Wait::kTimeout:
         return false;
       case ConsoleDevice::Wait::kEnded:

@@ -20,7 +20,9 @@ class InputChannel {
     virtual ~Events() = default;
     virtual void BeforeWait() = 0;  // bring the screen up to date
     virtual void OnScreenEvent() = 0;
-    [[noreturn]] virtual void OnKeysExhausted() = 0;  // polled keys can never be pressed now
+    // The run cannot go on (polled keys can never be pressed now, the terminal went away, too
+    // much input): end it with status 1 and the message, saving nothing.
+    [[noreturn]] virtual void EndRun(std::string_view message) = 0;
   };
 
   InputChannel(ConsoleDevice& device, Events& events) : device_(device), events_(events) {}
@@ -35,6 +37,8 @@ class InputChannel {
 
   static constexpr std::string_view kKeysExhaustedMessage =
       "quillomat: input ended before the key the program waits for was pressed";
+  static constexpr std::string_view kInputLostMessage =
+      "quillomat: the terminal went away or input could not be read; the run ends unsaved";
 
   // How long a poll may block when nothing new has arrived, and how long a lone Escape waits
   // for the rest of a sequence. A key, a resize or a resume wakes a poll at once, so a long

@@ -65,8 +65,9 @@ void LineEditor::CompletePartialCharacter(LineEcho& echo) {
 }
 
 void LineEditor::EraseLastCharacter(LineEcho& echo) {
-  line_.resize(line_.size() - LastUtf8CharacterLength(line_));
-  echo.EraseLastCharacter();
+  const size_t length = LastUtf8CharacterLength(line_);
+  echo.EraseLastCharacter(std::string_view(line_).substr(line_.size() - length));
+  line_.resize(line_.size() - length);
 }
 
 std::string LineEditor::TakeLine() {

@@ -12,9 +12,9 @@
 class LineEcho {
  public:
   virtual ~LineEcho() = default;
-  virtual void ShowCharacter(std::string_view utf8) = 0;  // one character, appended
-  virtual void EraseLastCharacter() = 0;
-  virtual void EndLine() = 0;  // the line is complete
+  virtual void ShowCharacter(std::string_view utf8) = 0;       // one character, appended
+  virtual void EraseLastCharacter(std::string_view utf8) = 0;  // the last one shown
+  virtual void EndLine() = 0;                                  // the line is complete
 };
 
 class LineEditor {

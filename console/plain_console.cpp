@@ -38,9 +38,9 @@ void PlainConsole::EndProcess(int status) {
   device_.Exit(status, {});
 }
 
-void PlainConsole::OnKeysExhausted() {
+void PlainConsole::EndRun(std::string_view message) {
   Flush();
-  device_.Exit(1, InputChannel::kKeysExhaustedMessage);
+  device_.Exit(1, message);
 }
 
 void PlainConsole::Flush() {

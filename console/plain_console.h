@@ -27,7 +27,7 @@ class PlainConsole : public Console, private InputChannel::Events {
  private:
   void BeforeWait() override { Flush(); }
   void OnScreenEvent() override {}
-  [[noreturn]] void OnKeysExhausted() override;
+  [[noreturn]] void EndRun(std::string_view message) override;
   void Flush();
 
   ConsoleDevice& device_;

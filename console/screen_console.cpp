@@ -57,9 +57,9 @@ void ScreenConsole::OnScreenEvent() {
   Flush();
 }
 
-void ScreenConsole::OnKeysExhausted() {
+void ScreenConsole::EndRun(std::string_view message) {
   Flush();
-  device_.Exit(1, InputChannel::kKeysExhaustedMessage);
+  device_.Exit(1, message);
 }
 
 void ScreenConsole::Flush() {

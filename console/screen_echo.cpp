@@ -25,7 +25,7 @@ void ScreenEcho::ShowCharacter(std::string_view utf8) {
   screen_.PlaceCursor(cursor.column, cursor.row);
 }
 
-void ScreenEcho::EraseLastCharacter() {
+void ScreenEcho::EraseLastCharacter(std::string_view) {
   if (echoed_.empty()) return;
   const Position last = echoed_.back().at;
   echoed_.pop_back();

@@ -14,7 +14,7 @@ class ScreenEcho : public LineEcho {
   ScreenEcho(CellScreen& screen, const int& wrap_width);
 
   void ShowCharacter(std::string_view utf8) override;
-  void EraseLastCharacter() override;
+  void EraseLastCharacter(std::string_view utf8) override;
   void EndLine() override {}
 
  private:

@@ -14,8 +14,6 @@
 #include <exception>
 #include <string>
 
-#include "console/pending_input.h"
-
 namespace {
 
 // CAN first: it cancels any escape sequence a signal may have cut in half.
@@ -198,7 +196,7 @@ bool PosixTerminal::DrainWakePipe() {
   return woken;
 }
 
-ConsoleDevice::Wait PosixTerminal::ReadInput(PendingInput& into, int timeout_ms) {
+ConsoleDevice::Wait PosixTerminal::ReadInput(std::string& into, int timeout_ms) {
   if (input_ended_) return Wait::kEnded;
   pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {g_terminal.wake_pipe[0], POLLIN, 0}};
   const int64_t deadline = NowMilliseconds() + timeout_ms;
@@ -212,7 +210,7 @@ ConsoleDevice::Wait PosixTerminal::ReadInput(PendingInput& into, int timeout_ms)
     char bytes[4096];
     const ssize_t count = ready > 0 ? read(STDIN_FILENO, bytes, sizeof bytes) : -1;
     if (count > 0) {
-      into.Append(std::string_view(bytes, static_cast<size_t>(count)));
+      into.append(bytes, static_cast<size_t>(count));
       return Wait::kInput;
     }
     if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;

@@ -14,7 +14,7 @@ class PosixTerminal : public ConsoleDevice {
   bool OutputIsTerminal() const { return output_is_terminal_; }
 
   bool InputIsTerminal() const override { return input_is_terminal_; }
-  Wait ReadInput(PendingInput& into, int timeout_ms) override;
+  Wait ReadInput(std::string& into, int timeout_ms) override;
   bool Sleep(int timeout_ms) override;
   int64_t NowMilliseconds() override;
   WindowSize Size() override;

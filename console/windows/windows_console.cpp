@@ -162,8 +162,8 @@ void WindowsConsole::ReportFatal(const std::string& message) {
   Exit(1, "ERROR: " + message);
 }
 
-void WindowsConsole::OnKeysExhausted() {
-  Exit(1, InputChannel::kKeysExhaustedMessage);
+void WindowsConsole::EndRun(std::string_view message) {
+  Exit(1, message);
 }
 
 // The shell's prompt comes back on the row below everything the program drew.

@@ -43,7 +43,7 @@ class WindowsConsole : public Console, private InputChannel::Events {
   void PlaceCursor();
   void BeforeWait() override { Flush(); }
   void OnScreenEvent() override {}
-  [[noreturn]] void OnKeysExhausted() override;
+  [[noreturn]] void EndRun(std::string_view message) override;
   [[noreturn]] void Exit(int status, std::string_view error_message);
 
   WindowsStreams& streams_;

@@ -6,8 +6,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "console/pending_input.h"
-
 namespace {
 
 bool IsConsole(HANDLE handle) {
@@ -39,7 +37,7 @@ WindowsStreams::WindowsStreams()
 
 // A file or a pipe has no keyboard behind it to wait on: a read blocks until bytes come or the
 // input ends, whatever the timeout.
-ConsoleDevice::Wait WindowsStreams::ReadInput(PendingInput& into, int) {
+ConsoleDevice::Wait WindowsStreams::ReadInput(std::string& into, int) {
   if (input_ended_) return Wait::kEnded;
   char buffer[4096];
   DWORD read = 0;
@@ -47,7 +45,7 @@ ConsoleDevice::Wait WindowsStreams::ReadInput(PendingInput& into, int) {
     input_ended_ = true;  // the end of a file, a closed pipe, or no input at all
     return Wait::kEnded;
   }
-  into.Append(std::string_view(buffer, read));
+  into.append(buffer, read);
   return Wait::kInput;
 }
 

@@ -16,7 +16,7 @@ class WindowsStreams : public ConsoleDevice {
   uint16_t StartingAttribute() const { return starting_attribute_; }
 
   bool InputIsTerminal() const override { return input_is_console_; }
-  Wait ReadInput(PendingInput& into, int timeout_ms) override;
+  Wait ReadInput(std::string& into, int timeout_ms) override;
   bool Sleep(int timeout_ms) override;
   int64_t NowMilliseconds() override;
   WindowSize Size() override;

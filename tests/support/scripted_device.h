@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "console/console_device.h"
-#include "console/pending_input.h"
 
 struct ProcessEnded {
   int status;
@@ -37,7 +36,7 @@ class ScriptedDevice : public ConsoleDevice {
   }
 
   bool InputIsTerminal() const override { return options_.input_is_terminal; }
-  Wait ReadInput(PendingInput& into, int timeout_ms) override {
+  Wait ReadInput(std::string& into, int timeout_ms) override {
     if (steps.empty()) {
       if (options_.input_ends) return Wait::kEnded;
       if (timeout_ms == kNoTimeout) throw std::runtime_error("waited for input never scripted");
@@ -54,7 +53,7 @@ class ScriptedDevice : public ConsoleDevice {
     const ScriptStep step = next;
     steps.pop_front();
     if (step.resize) options_.size = *step.resize;
-    into.Append(step.bytes);
+    into += step.bytes;
     return step.resize ? Wait::kScreenEvent : Wait::kInput;
   }
   bool Sleep(int timeout_ms) override {
