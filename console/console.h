@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-// A frame glyph: the code page 437 byte the original console showed, and the same glyph in Unicode.
+// A frame glyph: the Windows console's byte for it (code page 437), and the same glyph in Unicode.
 struct ConsoleGlyph {
   unsigned char cp437;
   char32_t unicode;
