@@ -18,23 +18,26 @@ bool InputChannel::PollKey(int virtual_key) {
 
 bool InputChannel::Fill(int timeout_ms) {
   // A screen event brings no key, so the wait goes on for the rest of its time: otherwise a
-  // resize between the bytes of a special key would end its sequence as a lone Escape.
+  // resize between the bytes of a special key would end its sequence early.
   const int64_t deadline = device_.NowMilliseconds() + timeout_ms;
   for (int wait = timeout_ms;;) {
     events_.BeforeWait();
-    std::string arrived;
-    switch (device_.ReadInput(arrived, wait)) {
+    arrived_.clear();
+    switch (device_.ReadInput(arrived_, wait)) {
       case ConsoleDevice::Wait::kInput:
-        queue_.Append(arrived);
+        queue_.Append(arrived_, device_.NowMilliseconds(), line_being_read_);
+        // A poll holds what it does not take; input that never brings its key must not grow
+        // without bound.
+        if (queue_.MemoryUse() > kMaxPendingBytes) events_.EndRun(kTooMuchInputMessage);
         return true;
-      case ConsoleDevice::Wait::kLost:
-        events_.EndRun(kInputLostMessage);
-        return false;  // EndRun does not return
       case ConsoleDevice::Wait::kTimeout:
         return false;
       case ConsoleDevice::Wait::kEnded:
         ended_ = true;
         return false;
+      case ConsoleDevice::Wait::kLost:
+        events_.EndRun(kInputLostMessage);
+        return false;  // not reached: EndRun ends the run
       case ConsoleDevice::Wait::kScreenEvent:
         events_.OnScreenEvent();
         if (timeout_ms != ConsoleDevice::kNoTimeout) {
@@ -46,34 +49,46 @@ bool InputChannel::Fill(int timeout_ms) {
   }
 }
 
+// Waits for the rest of a key's sequence when the queue ends inside one; true when whole keys
+// are there to take, false when the input has ended and none are left.
+bool InputChannel::WaitForWholeKey() {
+  while (!queue_.HasKey()) {
+    const bool in_sequence = queue_.InSequence();
+    if (!ended_ && Fill(in_sequence ? kSequenceWaitMilliseconds : ConsoleDevice::kNoTimeout)) {
+      continue;
+    }
+    queue_.EndSequence();  // nothing more came: the sequence so far is a key of its own
+    if (!queue_.HasKey()) return false;
+  }
+  return true;
+}
+
 std::string InputChannel::ReadLine(LineEcho& echo) {
   if (ended_ && queue_.Empty()) return {};
   return device_.InputIsTerminal() ? ReadEditedLine(echo) : ReadRawLine();
 }
 
 std::string InputChannel::ReadEditedLine(LineEcho& echo) {
+  // Keys typed before the line was asked for (a Ctrl+D among them) are typed ahead, not into it.
+  if (!ended_) Fill(0);
+  line_being_read_ = true;
   for (;;) {
-    while (!queue_.Empty()) {
-      switch (editor_.Feed(queue_.Take(), echo)) {
-        case LineEditor::Status::kEditing:
-          break;
-        case LineEditor::Status::kInputEnded:
-          ended_ = true;
-          queue_ = PendingInput{};  // the user said there is nothing more
-          echo.EndLine();
-          return editor_.TakeLine();
-        case LineEditor::Status::kLineDone:
-          return editor_.TakeLine();
-      }
-    }
-    if (ended_) {
-      echo.EndLine();
+    if (!WaitForWholeKey()) break;
+    const LineEditor::Status status = editor_.Feed(queue_.TakeKey(), echo);
+    if (editor_.LineSize() > kMaxLineBytes) events_.EndRun(kLineTooLongMessage);
+    if (status == LineEditor::Status::kLineDone) {
+      line_being_read_ = false;
       return editor_.TakeLine();
     }
-    const bool escape_pending = editor_.InEscapeSequence();
-    const bool arrived = Fill(escape_pending ? kLoneEscapeMilliseconds : ConsoleDevice::kNoTimeout);
-    if (escape_pending && !arrived) editor_.EndLoneEscape();
+    if (status == LineEditor::Status::kInputEnded) {
+      ended_ = true;
+      queue_ = PendingInput{};  // the user said there is nothing more
+      break;
+    }
   }
+  line_being_read_ = false;
+  echo.EndLine();
+  return editor_.TakeLine();
 }
 
 // Input from a file or a pipe: the bytes up to a line feed, without a carriage return before it.
@@ -81,44 +96,31 @@ std::string InputChannel::ReadRawLine() {
   std::string line;
   for (;;) {
     while (!queue_.Empty()) {
-      const unsigned char byte = queue_.Take();
+      const unsigned char byte = queue_.TakeByte();
       if (byte == '\n') {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         return line;
       }
       line += static_cast<char>(byte);
     }
+    if (line.size() > kMaxLineBytes) events_.EndRun(kLineTooLongMessage);
     if (ended_) return line;
     Fill(ConsoleDevice::kNoTimeout);
   }
 }
 
 std::string InputChannel::TakeKey() {
-  EscapeSequenceReader sequence;
-  std::string key;
-  for (;;) {
-    if (queue_.Empty()) {
-      if (ended_) return key;
-      const bool escape_pending = sequence.InSequence();
-      const bool arrived =
-          Fill(escape_pending ? kLoneEscapeMilliseconds : ConsoleDevice::kNoTimeout);
-      if (escape_pending && !arrived) return key;  // a lone Escape is a key of its own
-      continue;
-    }
-    const bool was_in_sequence = sequence.InSequence();
-    if (was_in_sequence && queue_.Front() == 0x1B) return key;  // an Escape begins the next key
-    const EscapeSequenceReader::Result result = sequence.Feed(queue_.Front());
-    // The byte after a lone Escape is the next key: it stays queued.
-    if (result == EscapeSequenceReader::Result::kOrdinary && was_in_sequence) return key;
-    key += static_cast<char>(queue_.Take());
-    if (result != EscapeSequenceReader::Result::kInSequence) return key;
-  }
+  return WaitForWholeKey() ? queue_.TakeKey().bytes : std::string();
 }
 
 void InputChannel::WaitForDismissKey() {
   queue_ = PendingInput{};  // keys typed before the box appeared must not dismiss it unseen
-  for (;;) {
-    const std::string key = TakeKey();
-    if (key.empty() || key == "\r" || key == "\n" || key == " " || key == "\x1b") return;
+  while (WaitForWholeKey()) {
+    const Key key = queue_.TakeKey();
+    if (key.kind == KeyKind::kEscape) return;
+    if (key.kind == KeyKind::kCharacter &&
+        (key.bytes == "\r" || key.bytes == "\n" || key.bytes == " ")) {
+      return;
+    }
   }
 }

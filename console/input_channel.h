@@ -40,16 +40,25 @@ class InputChannel {
   static constexpr std::string_view kInputLostMessage =
       "quillomat: the terminal went away or input could not be read; the run ends unsaved";
 
-  // How long a poll may block when nothing new has arrived, and how long a lone Escape waits
-  // for the rest of a sequence. A key, a resize or a resume wakes a poll at once, so a long
-  // block delays nothing; it only spares an idle polling loop from waking many times a second.
+  // Input a poll may hold before it finds its key, and the longest line: far more than any
+  // paste, far less than memory. Past either the run ends rather than grow without bound.
+  static constexpr size_t kMaxPendingBytes = size_t{16} << 20;
+  static constexpr size_t kMaxLineBytes = size_t{16} << 20;
+  static constexpr std::string_view kTooMuchInputMessage =
+      "quillomat: over 16 MiB of input came without the key the program waits for";
+  static constexpr std::string_view kLineTooLongMessage =
+      "quillomat: a line of over 16 MiB was typed; the run ends unsaved";
+
+  // How long a poll may block when nothing new has arrived. A key, a resize or a resume wakes a
+  // poll at once, so a long block delays nothing; it only spares an idle polling loop from
+  // waking many times a second.
   static constexpr int kPollWaitMilliseconds = 500;
-  static constexpr int kLoneEscapeMilliseconds = 50;
 
  private:
   // Waits for more input, handling screen events on the way; false on a timeout or the end of
   // input.
   bool Fill(int timeout_ms);
+  bool WaitForWholeKey();
   std::string ReadEditedLine(LineEcho& echo);
   std::string ReadRawLine();
 
@@ -57,7 +66,9 @@ class InputChannel {
   Events& events_;
   PendingInput queue_;
   LineEditor editor_;
+  std::string arrived_;  // the bytes of one read
   bool ended_ = false;
+  bool line_being_read_ = false;
   PollRound poll_round_;
   std::bitset<256> polled_after_end_;
 };

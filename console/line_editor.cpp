@@ -6,6 +6,7 @@ namespace {
 
 constexpr unsigned char kCtrlD = 0x04;
 constexpr unsigned char kBackspace = 0x08;
+constexpr unsigned char kTab = 0x09;
 constexpr unsigned char kLineFeed = 0x0A;
 constexpr unsigned char kCarriageReturn = 0x0D;
 constexpr unsigned char kCtrlU = 0x15;
@@ -13,15 +14,27 @@ constexpr unsigned char kDelete = 0x7F;
 
 }  // namespace
 
-LineEditor::Status LineEditor::Feed(unsigned char byte, LineEcho& echo) {
+LineEditor::Status LineEditor::Feed(const Key& key, LineEcho& echo) {
   const bool follows_cr = line_ended_by_cr_;
   line_ended_by_cr_ = false;
-  if (follows_cr && byte == kLineFeed) return Status::kEditing;
-  if (escapes_.Feed(byte) != EscapeSequenceReader::Result::kOrdinary) return Status::kEditing;
-  return FeedKey(byte, echo);
+  switch (key.kind) {
+    case KeyKind::kCharacter: {
+      const auto byte = static_cast<unsigned char>(key.bytes[0]);
+      if (follows_cr && byte == kLineFeed) return Status::kEditing;
+      return FeedByte(byte, echo);
+    }
+    case KeyKind::kKeypad:
+      return FeedByte(static_cast<unsigned char>(KeypadCharacter(key.bytes)), echo);
+    case KeyKind::kAlt:  // Alt+key is a command to other programs, not text
+    case KeyKind::kEscape:
+    case KeyKind::kSpecial:
+    case KeyKind::kEarlyCtrlD:
+      break;
+  }
+  return Status::kEditing;
 }
 
-LineEditor::Status LineEditor::FeedKey(unsigned char byte, LineEcho& echo) {
+LineEditor::Status LineEditor::FeedByte(unsigned char byte, LineEcho& echo) {
   if (byte >= 0x80) {
     AppendByte(byte, echo);
     return Status::kEditing;
@@ -44,7 +57,8 @@ LineEditor::Status LineEditor::FeedKey(unsigned char byte, LineEcho& echo) {
     case kCtrlD:
       return line_.empty() ? Status::kInputEnded : Status::kEditing;
     default:
-      if (byte >= 0x20) AppendByte(byte, echo);  // other control bytes are dropped
+      // Tab is text, shown as its visible picture; other control bytes are dropped.
+      if (byte >= 0x20 || byte == kTab) AppendByte(byte, echo);
       return Status::kEditing;
   }
 }

@@ -1,12 +1,12 @@
-// The line editor for keyboard input: turns the bytes a terminal sends into one line of text,
-// echoing as it goes. Special keys are dropped whole, Backspace erases whole characters.
+// The line editor for keyboard input: turns the keys a terminal sends into one line of text,
+// echoing as it goes. Special keys type nothing, Backspace erases whole characters.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "console/escape_sequence_reader.h"
+#include "console/pending_input.h"
 
 // Where the editor shows the line as it changes.
 class LineEcho {
@@ -21,22 +21,19 @@ class LineEditor {
  public:
   enum class Status { kEditing, kLineDone, kInputEnded };
 
-  // Takes one byte of keyboard input. kLineDone: the line is complete; kInputEnded: Ctrl+D on an
-  // empty line, the user has nothing more to type.
-  Status Feed(unsigned char byte, LineEcho& echo);
-  // Whether the editor is inside an escape sequence, which a lone Escape leaves after a moment.
-  bool InEscapeSequence() const { return escapes_.InSequence(); }
-  void EndLoneEscape() { escapes_.EndLoneEscape(); }
+  // Takes one key. kLineDone: the line is complete; kInputEnded: Ctrl+D on an empty line, the
+  // user has nothing more to type.
+  Status Feed(const Key& key, LineEcho& echo);
+  size_t LineSize() const { return line_.size() + partial_.size(); }
   // Hands over the finished line and starts a new, empty one.
   std::string TakeLine();
 
  private:
-  Status FeedKey(unsigned char byte, LineEcho& echo);
+  Status FeedByte(unsigned char byte, LineEcho& echo);
   void AppendByte(unsigned char byte, LineEcho& echo);
   void CompletePartialCharacter(LineEcho& echo);
   void EraseLastCharacter(LineEcho& echo);
 
-  EscapeSequenceReader escapes_;
   std::string line_;
   std::string partial_;  // the start of a UTF-8 character still waiting for its other bytes
   bool line_ended_by_cr_ = false;  // so that the LF of a CR LF pair does not end another line

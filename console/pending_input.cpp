@@ -2,30 +2,90 @@
 
 #include <algorithm>
 
-void PendingInput::Append(std::string_view bytes) {
-  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-  arrived_ += bytes.size();
+namespace {
+
+constexpr unsigned char kCtrlD = 0x04;
+
+// The virtual key a typed byte means, or 0.
+int VirtualKeyOf(unsigned char byte) {
+  if (byte >= 'a' && byte <= 'z') return byte - 'a' + 'A';
+  if ((byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9')) return byte;
+  return 0;
 }
 
-unsigned char PendingInput::Take() {
-  const unsigned char byte = bytes_.front();
+}  // namespace
+
+void PendingInput::Append(std::string_view bytes, int64_t now_ms, bool line_being_read) {
+  if (bytes.empty()) return;
+  line_being_read_ = line_being_read;
+  int64_t gap_ms = now_ms - last_arrival_ms_;
+  last_arrival_ms_ = now_ms;
+  for (const char byte : bytes) {
+    bytes_.push_back(byte);
+    ++arrived_;
+    reader_.Feed(static_cast<unsigned char>(byte), gap_ms,
+                 [this](size_t length, KeyKind kind, unsigned char last_byte) {
+                   OnKey(length, kind, last_byte);
+                 });
+    gap_ms = 0;  // the rest of a read came together
+  }
+}
+
+void PendingInput::EndSequence() {
+  reader_.EndSequence([this](size_t length, KeyKind kind, unsigned char last_byte) {
+    OnKey(length, kind, last_byte);
+  });
+}
+
+void PendingInput::OnKey(size_t length, KeyKind kind, unsigned char last_byte) {
+  const uint64_t start = sorted_;
+  sorted_ += length;
+  if (kind == KeyKind::kCharacter && last_byte == kCtrlD && !line_being_read_) {
+    kind = KeyKind::kEarlyCtrlD;
+  }
+  if (kind != KeyKind::kCharacter) {
+    marks_.push_back({start, static_cast<uint32_t>(length), kind});
+  }
+  if (kind == KeyKind::kCharacter || kind == KeyKind::kAlt) {
+    if (const int key = VirtualKeyOf(last_byte)) pressed_until_[key] = sorted_;
+  }
+}
+
+Key PendingInput::TakeKey() {
+  Key key{{}, KeyKind::kCharacter};
+  size_t length = 1;
+  if (!marks_.empty() && marks_.front().start <= FrontArrival()) {
+    const Mark& mark = marks_.front();
+    key.kind = mark.kind;
+    length = mark.start + mark.length - FrontArrival();  // less any bytes taken as data
+  }
+  key.bytes.assign(bytes_.begin(), bytes_.begin() + static_cast<long>(length));
+  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<long>(length));
+  DropPassedMarks();
+  return key;
+}
+
+unsigned char PendingInput::TakeByte() {
+  const auto byte = static_cast<unsigned char>(bytes_.front());
   bytes_.pop_front();
+  DropPassedMarks();
   return byte;
 }
 
+void PendingInput::DropPassedMarks() {
+  while (!marks_.empty() && marks_.front().start + marks_.front().length <= FrontArrival()) {
+    marks_.pop_front();
+  }
+}
+
 bool PendingInput::PollKey(int virtual_key) {
-  uint64_t& first_unpolled = first_unpolled_[virtual_key];
-  const uint64_t first_queued = arrived_ - bytes_.size();
-  const uint64_t start = std::max(first_unpolled, first_queued);
-  first_unpolled = arrived_;
-  return std::any_of(bytes_.begin() + static_cast<long>(start - first_queued), bytes_.end(),
-                     [virtual_key](unsigned char byte) { return KeyTypesByte(virtual_key, byte); });
+  const auto key = static_cast<size_t>(virtual_key & 0xFF);
+  const uint64_t pressed_until = pressed_until_[key];
+  const bool pressed = pressed_until > std::max(polled_until_[key], FrontArrival());
+  polled_until_[key] = arrived_;
+  return pressed;
 }
 
 bool KeyTypesByte(int virtual_key, unsigned char byte) {
-  if (virtual_key >= 'A' && virtual_key <= 'Z') {
-    return byte == virtual_key || byte == virtual_key - 'A' + 'a';
-  }
-  if (virtual_key >= '0' && virtual_key <= '9') return byte == virtual_key;
-  return false;
+  return virtual_key != 0 && VirtualKeyOf(byte) == virtual_key;
 }

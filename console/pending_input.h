@@ -1,27 +1,69 @@
-// Bytes typed but not yet taken by a line read or a key wait. Key polls look through it and take
-// nothing, so whatever a polled key typed is still there for the next line read.
+// Keys typed but not yet taken by a line read or a key wait. Bytes are sorted into keys as they
+// arrive, once, so that a key poll sees exactly the keys the line editor will see: it looks
+// through them and takes nothing, so whatever a polled key typed is still there for the next
+// line read.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
-#include <map>
+#include <string>
 #include <string_view>
+
+#include "console/key_reader.h"
+
+struct Key {
+  std::string bytes;
+  KeyKind kind;
+};
 
 class PendingInput {
  public:
-  void Append(std::string_view bytes);
-  bool Empty() const { return bytes_.empty(); }
-  unsigned char Front() const { return bytes_.front(); }
-  unsigned char Take();
+  // Bytes that arrived at `now_ms`. Ctrl+D typed while no line is being read is kept as a key
+  // that does not end the input.
+  void Append(std::string_view bytes, int64_t now_ms, bool line_being_read);
+  // Nothing more came in time: the sequence the queue ends in is a key of its own.
+  void EndSequence();
 
-  // Reports whether a byte the key types has arrived since the previous poll of that key and is
-  // still queued.
+  bool Empty() const { return bytes_.empty(); }
+  // Whether the queue ends inside a key still waiting for the rest of its bytes.
+  bool InSequence() const { return reader_.InSequence(); }
+  // Whether a whole key is waiting at the front.
+  bool HasKey() const { return FrontArrival() < sorted_; }
+  Key TakeKey();
+  // Takes one byte as it is, for input that is read as data rather than keys.
+  unsigned char TakeByte();
+  // What the queue holds, in bytes of memory, to keep it within a bound.
+  size_t MemoryUse() const { return bytes_.size() + marks_.size() * sizeof(Mark); }
+
+  // Reports whether a key that types `virtual_key` arrived since the previous poll of that key
+  // and is still queued. Alt with the key counts too; a keypad digit or a byte of a sequence
+  // never does.
   bool PollKey(int virtual_key);
 
  private:
-  std::deque<unsigned char> bytes_;
-  uint64_t arrived_ = 0;  // bytes appended so far; the arrival number of the next one
-  std::map<int, uint64_t> first_unpolled_;  // per key: arrival number its next poll starts from
+  // A key of more than one byte, or a byte that is not plain text; plain bytes carry no mark.
+  struct Mark {
+    uint64_t start;  // arrival number of its first byte
+    uint32_t length;
+    KeyKind kind;
+  };
+
+  uint64_t FrontArrival() const { return arrived_ - bytes_.size(); }
+  void OnKey(size_t length, KeyKind kind, unsigned char last_byte);
+  void DropPassedMarks();
+
+  std::deque<char> bytes_;
+  std::deque<Mark> marks_;
+  KeyReader reader_;
+  uint64_t arrived_ = 0;  // bytes appended so far: the arrival number of the next one
+  uint64_t sorted_ = 0;   // bytes before this arrival number belong to whole keys
+  int64_t last_arrival_ms_ = 0;
+  bool line_being_read_ = false;
+  // Per virtual key: the arrival number just past its latest press, and where its next poll
+  // starts looking; 0 is never.
+  std::array<uint64_t, 256> pressed_until_{};
+  std::array<uint64_t, 256> polled_until_{};
 };
 
 // Whether typing `byte` means `virtual_key` was pressed: a letter key types its lower or upper

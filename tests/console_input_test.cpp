@@ -1,5 +1,5 @@
-// Keyboard and piped input through the console: the line editor and its echo, key polls and the
-// key wait.
+// Keyboard and piped input through the console: keys as the line editor and the key polls see
+// them, the echo, Ctrl+D, slow links, and the bounds on what input may cost.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,15 +10,16 @@
 namespace {
 
 constexpr ScriptedDeviceOptions kPipe{.input_is_terminal = false, .input_ends = true};
+constexpr int kLater = 10;  // ms: keys typed while the line is being read, not before it
 
 // What eight cells show after a line is echoed: one cell per character (two for a wide one),
-// invalid bytes as U+FFFD, and blanks where erased characters were.
+// control characters as their pictures, invalid bytes as U+FFFD, blanks where erased ones were.
 std::string ShownInEightCells(std::string_view line) {
   std::string shown;
   int cells = 0;
   for (size_t length = 0; !line.empty(); line.remove_prefix(length)) {
     const Utf8Character character = DecodeUtf8(line);
-    AppendUtf8(shown, character.codepoint);
+    AppendUtf8(shown, VisibleCodepoint(character.codepoint));
     cells += CellWidth(character.codepoint);
     length = character.length;
   }
@@ -40,7 +41,13 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
       {"a\x1bOPb\x1bO1;2Q\x1b[[A\r", "ab"},                      // SS3 keys, Linux console F1
       {"a\x1bxb\x1b\x1b[A\x1b\r", "ab"},       // Alt+x, Escape before a key, a lone Escape
       {"a\x1b[\x1b[Ab\x1bO\x1bOPc\r", "abc"},  // Alt+[ or Alt+O, then a special key
-      {"a\001\t\013\037b\r", "ab"},            // other control bytes
+      {"a\001\013\037b\r", "ab"},              // other control bytes
+      {"a\tb\t\177\r", "a\tb"},                // Tab is text
+      {"\x1bOq\x1bOp\x1bOn\x1bOM", "10."},     // the keypad in application mode, its Enter
+      {"a\x1b[M 1!b\x1b[<0;12;5Mc\r", "abc"},  // mouse reports, X10 and SGR
+      {"a\x1b]11;rgb:1/2/3\x07"
+       "b\x1b]0;9\x1b\\c\r",
+       "abc"},                                                 // a terminal's replies
       {"a\xff\xc3(\xe6\x97\xa5\r", "a\xff\xc3(\xe6\x97\xa5"},  // bytes kept as typed
   };
   for (const auto& [keys, line] : cases) {
@@ -50,19 +57,79 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
   }
 }
 
-TEST(LineEditor, CrLfEndsOneLineAndCtrlDOnAnEmptyLineEndsInput) {
-  TestConsole test({"first\r\nsecond\r\n\r", "x\004\177\004later\r"});
+// Ctrl+D ends the input only on an empty line that is being read; typed ahead, during a poll or
+// a pause, it is no key of the line's.
+TEST(LineEditor, CtrlDEndsInputOnlyOnAnEmptyLineBeingRead) {
+  TestConsole test({"first\r\nsecond\r\n\r"});
+  test.device.steps.push_back({"x\004\177\004later\r", kLater});
   for (const char* line : {"first", "second", "", ""}) EXPECT_EQ(ReadLine(), line);
   EXPECT_EQ(ReadLine(), "");  // later reads return at once
   WaitForKey();               // so does the key wait
+
+  TestConsole ahead({"\004", "3\004"});
+  while (!IsKeyPressed('3')) {
+  }
+  Pause(2000);
+  ahead.device.steps.push_back({"\004\004", 0});  // during the pause
+  ahead.device.steps.push_back({"x\r", kLater});
+  EXPECT_EQ(ReadLine(), "3x");
+  ahead.device.steps.push_back({"\004", kLater});
+  EXPECT_EQ(ReadLine(), "");
+  EXPECT_EQ(ReadLine(), "");
 }
 
-TEST(LineEditor, LoneEscapeEndsAfterAMomentAndSplitSequencesStayWhole) {
-  TestConsole test({"a\x1b"});
-  test.device.steps.push_back({"x\x1b[", 2 * InputChannel::kLoneEscapeMilliseconds});
-  test.device.steps.push_back({"1;5", 20});
-  test.device.steps.push_back({"Cb\r", 20});
-  EXPECT_EQ(ReadLine(), "axb");
+// Each input is typed while the keys N and 1 to 9 are polled; the line read next takes it all.
+TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
+  struct Case {
+    std::string keys;
+    std::string pressed;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"\x1b[3~\x1b[15~\x1b[1;5C\x1b[5~\x1b[6~\x1b[2;3~", "", ""},  // editing and function keys
+      {"\x1bOq\x1bOy\x1bO5P\x1b[[A", "", "19"},        // keypad digits type but do not press
+      {"\x1b[M!1n\x1b[<0;12;5M\x1b[32;8;9M", "", ""},  // mouse reports
+      {"\x1b[200~n4\x1b[201~", "N4", "n4"},            // pasted text is typed
+      {"\x1b]4;1;rgb:0/0/0\x07\x1b]11;9\x1b\\\x1b[?1;2c\x1b[12;40R", "", ""},  // replies
+      {"\x1b"
+       "4\x1bn",
+       "N4", ""},  // Alt+4 and Alt+n press their keys but type nothing
+      {"N7", "N7", "N7"},
+  };
+  for (const Case& c : cases) {
+    TestConsole test({c.keys});
+    std::string pressed;
+    for (int round = 0; round < 3; ++round) {
+      for (const char key : std::string("N123456789")) {
+        if (IsKeyPressed(key)) pressed += key;
+      }
+    }
+    EXPECT_EQ(pressed, c.pressed) << testing::PrintToString(c.keys);
+    test.device.steps.push_back({"\r", kLater});
+    EXPECT_EQ(ReadLine(), c.line) << testing::PrintToString(c.keys);
+  }
+}
+
+// The bytes of one key may come far apart on a slow link; Escape typed before a key still
+// leaves that key as typed, and a lone Escape is a key of its own after a while.
+TEST(LineEditor, SlowLinksKeepSequencesWholeAndEscapeBeforeAKeyTypesIt) {
+  TestConsole test({"a"});
+  for (const char* byte : {"\x1b", "[", "B", "\x1b", "O", "P", "\x1b", "[", "1", "5", "~"}) {
+    test.device.steps.push_back({byte, 230});
+  }
+  test.device.steps.push_back({"\x1b", 10});
+  test.device.steps.push_back({"x\r", 120});
+  EXPECT_EQ(ReadLine(), "ax");
+
+  test.device.steps.push_back({"\x1b", 10});
+  test.device.steps.push_back({"y", kSequenceWaitMilliseconds + 1});
+  test.device.steps.push_back({"\x1b", 10});
+  test.device.steps.push_back({"\r", 20});
+  EXPECT_EQ(ReadLine(), "y");
+  test.device.steps.push_back({"\x1b", 10});
+  const int64_t before = test.device.now;
+  WaitForKey();
+  EXPECT_EQ(test.device.now - before, 10 + kSequenceWaitMilliseconds);
 }
 
 // A resize, or a resume after a stop, is no key: it must not cut a key's sequence short.
@@ -70,7 +137,7 @@ TEST(LineEditor, ScreenEventBetweenTheBytesOfASequenceKeepsItWhole) {
   TestConsole test({"\x1b"});
   for (const char* bytes : {"[A", "x\x1b", "[B", "b\r"}) {
     // The event takes the whole wait; the rest of the key comes with it.
-    test.device.steps.push_back({"", InputChannel::kLoneEscapeMilliseconds, WindowSize{60, 20}});
+    test.device.steps.push_back({"", kSequenceWaitMilliseconds, WindowSize{60, 20}});
     test.device.steps.push_back({bytes, 0});
   }
   WaitForKey();  // the up arrow, whole
@@ -101,6 +168,30 @@ TEST(KeyPoll, EndedInputEndsTheLoopsWithStatusOneUnlessTheKeyIsQueued) {
       EXPECT_EQ(ended.status, 1);
     }
     EXPECT_LE(rounds, 3);
+  }
+}
+
+// Input that never brings the polled key, or a line that never ends, stops the run with one
+// line once it passes its bound, instead of taking all memory.
+TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
+  const std::string mebibyte(size_t{1} << 20, 'y');
+  const std::pair<int, std::string_view> runs[] = {
+      {kKeyDigit1 + 4, InputChannel::kTooMuchInputMessage},  // polls 5, which never comes
+      {kKeyN, InputChannel::kLineTooLongMessage},            // then reads the endless line
+  };
+  for (const ScriptedDeviceOptions options : {ScriptedDeviceOptions{}, kPipe}) {
+    for (const auto& [key, message] : runs) {
+      TestConsole test({"n"}, options);
+      for (int step = 0; step < 17; ++step) test.device.steps.push_back({mebibyte, kLater});
+      const std::optional<ProcessEnded> ended = EndingOf([&] {
+        while (!IsKeyPressed(key)) {
+        }
+        ReadLine();
+      });
+      ASSERT_TRUE(ended.has_value());
+      EXPECT_EQ(ended->status, 1);
+      EXPECT_EQ(ended->error_message, message);
+    }
   }
 }
 
