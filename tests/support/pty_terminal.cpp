@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vterm.h>
@@ -77,6 +78,10 @@ void PtyTerminal::Start(const std::vector<std::string>& argv, const std::string&
                         PtyStreams streams) {
   int pipe_ends[2] = {-1, -1};
   if (streams.stdin_from_pipe && pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  int unread_ends[2] = {-1, -1};
+  if (streams.stdout_to_closed_pipe && pipe2(unread_ends, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe");
+  }
   pid_ = fork();
   if (pid_ == 0) {
     setsid();
@@ -86,11 +91,28 @@ void PtyTerminal::Start(const std::vector<std::string>& argv, const std::string&
       return path.empty() ? tty : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     };
     dup2(pipe_ends[0] >= 0 ? pipe_ends[0] : tty, 0);
-    dup2(output(streams.stdout_file), 1);
+    dup2(unread_ends[1] >= 0 ? unread_ends[1] : output(streams.stdout_file), 1);
     dup2(output(streams.stderr_file), 2);
+    for (const int fd : streams.closed_fds) close(fd);
+    setenv("TERM", "xterm-256color", 1);  // what libvterm understands, whatever the runner has
+    for (const std::string& setting : streams.environment) {
+      const size_t equals = setting.find('=');
+      if (equals == std::string::npos) {
+        unsetenv(setting.c_str());
+      } else {
+        setenv(setting.substr(0, equals).c_str(), setting.c_str() + equals + 1, 1);
+      }
+    }
+    if (streams.file_size_limit >= 0) {
+      rlimit limit{};
+      getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = static_cast<rlim_t>(streams.file_size_limit);
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     // The program gets the signals a shell would give it, whatever the test runner ignores.
     for (int signal_number = 1; signal_number < NSIG; ++signal_number)
       signal(signal_number, SIG_DFL);
+    for (const int signal_number : streams.ignored_signals) signal(signal_number, SIG_IGN);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -102,6 +124,7 @@ void PtyTerminal::Start(const std::vector<std::string>& argv, const std::string&
   }
   if (pipe_ends[0] >= 0) close(pipe_ends[0]);
   stdin_fd_ = pipe_ends[1];
+  for (const int fd : unread_ends) close(fd);  // nobody reads it from now on
 }
 
 void PtyTerminal::Send(std::string_view keys) {
@@ -129,10 +152,16 @@ void PtyTerminal::Signal(int signal_number) {
   kill(pid_, signal_number);
 }
 
+void PtyTerminal::HangUp() {
+  Pump();
+  close(master_fd_);
+  master_fd_ = -1;
+}
+
 void PtyTerminal::Pump() {
   char bytes[4096];
   for (ssize_t count; (count = read(master_fd_, bytes, sizeof bytes)) > 0;) {
-    bytes_received_ += static_cast<size_t>(count);
+    received_.append(bytes, static_cast<size_t>(count));
     vterm_input_write(vterm_, bytes, static_cast<size_t>(count));
   }
 }

@@ -12,11 +12,18 @@
 
 struct VTerm;
 
-// Where the child's standard streams go: the pty, unless a pipe or a file is asked for.
+// Where the child's standard streams go (the pty, unless a pipe or a file is asked for), and what
+// else it starts with.
 struct PtyStreams {
   bool stdin_from_pipe = false;  // fed with WriteStdin, ended with CloseStdin
   std::string stdout_file = {};
   std::string stderr_file = {};
+  bool stdout_to_closed_pipe = false;  // a pipe nobody reads any more: writes fail with EPIPE
+  std::vector<int> closed_fds = {};    // closed after the streams are in place
+  // "NAME=value" sets, "NAME" unsets; TERM is xterm-256color unless set here.
+  std::vector<std::string> environment = {};
+  std::vector<int> ignored_signals = {};  // as nohup or trap '' would leave them
+  long long file_size_limit = -1;         // RLIMIT_FSIZE in bytes, or none
 };
 
 class PtyTerminal {
@@ -35,6 +42,7 @@ class PtyTerminal {
   void CloseStdin();
   void Resize(int columns, int rows);  // the kernel tells the program with SIGWINCH
   void Signal(int signal_number);
+  void HangUp();  // closes the master side, as when the terminal window closes
 
   bool WaitFor(const std::function<bool()>& done, int timeout_ms);
   bool WaitForText(std::string_view utf8, int timeout_ms);
@@ -48,7 +56,8 @@ class PtyTerminal {
   bool CursorVisible() const { return cursor_visible_; }
   bool AltScreenActive() const { return alt_screen_; }
   termios SlaveModes() const;
-  size_t BytesReceived() const { return bytes_received_; }
+  size_t BytesReceived() const { return received_.size(); }
+  const std::string& Received() const { return received_; }  // every byte, as sent
   std::string ScreenDump();
 
  private:
@@ -61,7 +70,7 @@ class PtyTerminal {
   int stdin_fd_ = -1;
   pid_t pid_ = -1;
   int status_ = -1;
-  size_t bytes_received_ = 0;
+  std::string received_;
   VTerm* vterm_ = nullptr;
   bool cursor_visible_ = true;
   bool alt_screen_ = false;
