@@ -155,6 +155,25 @@ termios ProgramModes(termios modes) {
   return modes;
 }
 
+// A closed standard descriptor would be taken by the next file opened (the wake pipe, say), and
+// the program would read from or write to that instead. /dev/null stands in for it: a closed
+// input reads as an empty one, and output to a closed descriptor goes nowhere. Each open takes
+// the lowest free descriptor, which is the one being filled as they are done in order.
+void FillClosedStandardDescriptors() {
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
+  }
+}
+
+bool OpenWakePipe(int ends[2]) {
+  if (pipe(ends) != 0) return false;
+  for (int side = 0; side < 2; ++side) {
+    fcntl(ends[side], F_SETFD, FD_CLOEXEC);
+    fcntl(ends[side], F_SETFL, fcntl(ends[side], F_GETFL) | O_NONBLOCK);
+  }
+  return true;
+}
+
 int OpenEchoTerminal() {
   const int access = fcntl(STDIN_FILENO, F_GETFL) & O_ACCMODE;
   if (access == O_RDWR || access == O_WRONLY) return STDIN_FILENO;
@@ -172,9 +191,8 @@ PosixTerminal& PosixTerminal::Open() {
 }
 
 PosixTerminal::PosixTerminal() {
-  if (pipe2(g_terminal.wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
-    g_terminal.wake_pipe[0] = g_terminal.wake_pipe[1] = -1;
-  }
+  FillClosedStandardDescriptors();
+  if (!OpenWakePipe(g_terminal.wake_pipe)) g_terminal.wake_pipe[0] = g_terminal.wake_pipe[1] = -1;
   termios modes{};
   input_is_terminal_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &modes) == 0;
   output_is_terminal_ = isatty(STDOUT_FILENO);
