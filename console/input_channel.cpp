@@ -28,7 +28,7 @@ bool InputChannel::Fill(int timeout_ms) {
         queue_.Append(arrived_, device_.NowMilliseconds(), line_being_read_);
         // A poll holds what it does not take; input that never brings its key must not grow
         // without bound.
-        if (queue_.MemoryUse() > kMaxPendingBytes) events_.EndRun(kTooMuchInputMessage);
+        if (queue_.MemoryUse() > max_pending_bytes_) events_.EndRun(kTooMuchInputMessage);
         return true;
       case ConsoleDevice::Wait::kTimeout:
         return false;

@@ -25,7 +25,8 @@ class InputChannel {
     [[noreturn]] virtual void EndRun(std::string_view message) = 0;
   };
 
-  InputChannel(ConsoleDevice& device, Events& events) : device_(device), events_(events) {}
+  InputChannel(ConsoleDevice& device, Events& events, size_t max_pending_bytes = kMaxPendingBytes)
+      : device_(device), events_(events), max_pending_bytes_(max_pending_bytes) {}
 
   bool PollKey(int virtual_key);
   std::string ReadLine(LineEcho& echo);
@@ -34,6 +35,8 @@ class InputChannel {
   std::string TakeKey();
   // For a modal box: waits for Enter, Space or Escape typed from now on; returns at end of input.
   void WaitForDismissKey();
+  // Memory the keys typed but not yet taken hold; the run ends as soon as it passes the bound.
+  size_t PendingMemory() const { return queue_.MemoryUse(); }
 
   static constexpr std::string_view kKeysExhaustedMessage =
       "quillomat: input ended before the key the program waits for was pressed";
@@ -64,6 +67,7 @@ class InputChannel {
 
   ConsoleDevice& device_;
   Events& events_;
+  size_t max_pending_bytes_;
   PendingInput queue_;
   LineEditor editor_;
   std::string arrived_;  // the bytes of one read

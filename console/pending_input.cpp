@@ -85,7 +85,3 @@ bool PendingInput::PollKey(int virtual_key) {
   polled_until_[key] = arrived_;
   return pressed;
 }
-
-bool KeyTypesByte(int virtual_key, unsigned char byte) {
-  return virtual_key != 0 && VirtualKeyOf(byte) == virtual_key;
-}

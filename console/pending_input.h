@@ -65,7 +65,3 @@ class PendingInput {
   std::array<uint64_t, 256> pressed_until_{};
   std::array<uint64_t, 256> polled_until_{};
 };
-
-// Whether typing `byte` means `virtual_key` was pressed: a letter key types its lower or upper
-// case letter, a digit key its digit.
-bool KeyTypesByte(int virtual_key, unsigned char byte);

@@ -1,8 +1,10 @@
 // Fuzzes the keyboard input path: key polls, line reads, key waits and pauses on a screen console
 // over a scripted device, with input split into chunks at any point, delays in simulated time and
-// window resizes. Two things must hold whatever is typed: a line read from a terminal never holds
-// a control byte, and in structured runs (tokens a user can type) it is exactly the line typed,
-// so the bytes of special keys never leak into text.
+// window resizes. Whatever is typed, a line read from a terminal never holds a control byte but
+// Tab, and the keys waiting never hold more memory than their bound. In structured runs (keys a
+// user can type, some typed ahead while a key is polled) a poll reads as pressed just when its
+// own key arrives, never for a byte inside a sequence, a Ctrl+D typed ahead never ends the input,
+// and each line read is exactly the line typed.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -26,7 +28,6 @@ constexpr int kMaxOperations = 32;
 constexpr int kMaxPolls = 64;
 constexpr int kMaxLines = 4;
 constexpr int kMaxTokensPerLine = 24;
-constexpr int kLoneEscapeMs = InputChannel::kLoneEscapeMilliseconds;
 
 // Bytes as C escapes, to show a failing line readably.
 std::string Escaped(const std::string& bytes) {
@@ -53,7 +54,7 @@ std::string Escaped(const std::string& bytes) {
 bool HoldsControlByte(const std::string& line) {
   for (const char c : line) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return true;
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return true;
   }
   return false;
 }
@@ -144,17 +145,50 @@ void RunFree(FuzzedDataProvider& input) {
   }
 }
 
-// Keys that send an escape sequence, all dropped whole by the line editor.
+// Keys that send an escape sequence, all dropped whole by the line editor and never a press of
+// the digits or letters inside them.
 constexpr const char* kSpecialKeys[] = {
-    "\x1b[A",     "\x1b[B",    "\x1b[C",    "\x1b[D",  "\x1b[H",  "\x1b[F",
-    "\x1b[1;5C",  "\x1b[1;2A", "\x1b[3~",   "\x1b[2~", "\x1b[5~", "\x1b[6~",
-    "\x1b[15;2~", "\x1b[24~",  "\x1b[200~", "\x1bOP",  "\x1bOQ",  "\x1bOH",
-    "\x1bO2Q",    "\x1bO1;5R", "\x1b[[A",   "\x1b[[E",
+    "\x1b[A",
+    "\x1b[B",
+    "\x1b[C",
+    "\x1b[D",
+    "\x1b[H",
+    "\x1b[F",
+    "\x1b[1;5C",
+    "\x1b[1;2A",
+    "\x1b[3~",
+    "\x1b[2~",
+    "\x1b[5~",
+    "\x1b[6~",
+    "\x1b[15;2~",
+    "\x1b[24~",
+    "\x1b[200~",
+    "\x1bOP",
+    "\x1bOQ",
+    "\x1bOH",
+    "\x1bO2Q",
+    "\x1bO1;5R",
+    "\x1b[[A",
+    "\x1b[[E",
+    "\x1b[M 1n",
+    "\x1b[M91N",
+    "\x1b[<0;12;5M",
+    "\x1b[<64;9;1m",
+    "\x1b[32;8;9M",
+    "\x1b]11;rgb:1/2/3\x07",
+    "\x1b]4;1;#123\x1b\\",
+    "\x1b[?1;2c",
+    "\x1b[12;40R",
 };
-// Control bytes the editor drops: all but Ctrl+D, Backspace, LF, CR, Ctrl+U and Escape.
-constexpr unsigned char kDroppedControls[] = {0x00, 0x01, 0x02, 0x03, 0x05, 0x06, 0x07, 0x09, 0x0B,
-                                              0x0C, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x16,
-                                              0x17, 0x18, 0x19, 0x1A, 0x1C, 0x1D, 0x1E, 0x1F};
+// The numeric keypad in application mode, and the character each types.
+constexpr std::pair<const char*, char> kKeypadKeys[] = {
+    {"\x1bOp", '0'}, {"\x1bOq", '1'}, {"\x1bOu", '5'}, {"\x1bOy", '9'},
+    {"\x1bOk", '+'}, {"\x1bOn", '.'}, {"\x1bOX", '='},
+};
+// Control bytes the editor drops: all but Ctrl+D, Backspace, Tab, LF, CR, Ctrl+U and Escape.
+constexpr unsigned char kDroppedControls[] = {0x00, 0x01, 0x02, 0x03, 0x05, 0x06, 0x07, 0x0B, 0x0C,
+                                              0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x16, 0x17,
+                                              0x18, 0x19, 0x1A, 0x1C, 0x1D, 0x1E, 0x1F};
 
 char32_t PickCodepoint(FuzzedDataProvider& input) {
   switch (input.ConsumeIntegralInRange(0, 2)) {
@@ -169,111 +203,206 @@ char32_t PickCodepoint(FuzzedDataProvider& input) {
   }
 }
 
-// What a user types: bytes, where a lone Escape must be followed by a pause, and the lines the
-// keys should give, from a model that knows nothing of the editor's byte handling.
+// What a user types: bytes, how far apart each may come from the byte before (a key's bytes come
+// within its wait, and a lone Escape is followed by a pause), and the lines the keys should give,
+// from a model that knows nothing of the editor's byte handling.
 struct Typing {
+  struct Gap {
+    int min_ms = 0;
+    int max_ms = 1000;
+    bool split = false;  // the byte must come in a read of its own
+  };
   std::string bytes;
-  std::vector<size_t> pauses_after;  // byte counts after which the next chunk comes late
+  std::vector<Gap> gaps;  // before each byte
   std::vector<std::string> lines;
+
+  // Appends a key; `within` is how far apart its own bytes may come.
+  void Key(std::string_view key, int within = kSequenceWaitMilliseconds) {
+    for (size_t i = 0; i < key.size(); ++i) {
+      bytes += key[i];
+      gaps.push_back(i > 0 ? Gap{0, within} : pause_);
+    }
+    pause_ = Gap{};
+  }
+  // The next key comes in a read of its own, this long after the one before.
+  void Pause(int min_ms, int max_ms) { pause_ = Gap{min_ms, max_ms, true}; }
+
+ private:
+  Gap pause_;
 };
 
-Typing PickTyping(FuzzedDataProvider& input) {
+// Whether typing `c` presses the polled key.
+bool Presses(char c, int key) {
+  return key == kKeyN ? (c == 'n' || c == 'N') : c == key;
+}
+
+// One token a user types into a line, with the characters it adds to `characters`. Keys that
+// would press `polled` are left out (polled = 0 leaves none out), and Backspace, Ctrl+U and
+// Ctrl+D on a line with text only where `editing` allows.
+void TypeToken(FuzzedDataProvider& input, Typing& typing, std::vector<std::string>& characters,
+               int polled, bool editing) {
+  switch (input.ConsumeIntegralInRange(0, 11)) {
+    case 0:
+    case 1:
+    case 2: {
+      const int count = input.ConsumeIntegralInRange(1, 4);
+      for (int i = 0; i < count; ++i) {
+        const char c = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
+        if (Presses(c, polled)) continue;
+        typing.Key(std::string(1, c));
+        characters.emplace_back(1, c);
+      }
+      break;
+    }
+    case 3: {
+      std::string character;
+      AppendUtf8(character, PickCodepoint(input));
+      typing.Key(character);
+      characters.push_back(character);
+      break;
+    }
+    case 4: {
+      const size_t pick = input.ConsumeIntegralInRange<size_t>(0, std::size(kSpecialKeys));
+      if (pick < std::size(kSpecialKeys)) {
+        typing.Key(kSpecialKeys[pick]);
+        break;
+      }
+      // Alt with a key: both bytes come together.
+      const char key = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
+      if (Presses(key, polled) || key == ']') break;
+      typing.Key(std::string("\x1b") + key, kAltWaitMilliseconds);
+      // Alt+[ and Alt+O begin longer sequences, which text after them would end; a special key
+      // after them must still be dropped whole.
+      if (key == '[' || key == 'O') typing.Key(input.PickValueInArray(kSpecialKeys));
+      break;
+    }
+    case 5: {
+      const auto& [key, character] = input.PickValueInArray(kKeypadKeys);
+      typing.Key(key);
+      characters.emplace_back(1, character);
+      break;
+    }
+    case 6:
+      if (!editing) break;
+      typing.Key(input.ConsumeBool() ? "\x7f" : "\b");
+      if (!characters.empty()) characters.pop_back();
+      break;
+    case 7:
+      if (!editing) break;
+      typing.Key("\x15");
+      characters.clear();
+      break;
+    case 8:
+      typing.Key(std::string(1, static_cast<char>(input.PickValueInArray(kDroppedControls))));
+      break;
+    case 9: {
+      // Escape on its own: after a pause it is a key of its own, and a printable key after a
+      // shorter one is still typed.
+      typing.Key("\x1b");
+      if (input.ConsumeBool()) {
+        typing.Pause(kSequenceWaitMilliseconds + 1, 1000);
+        break;
+      }
+      const char key = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
+      if (key == '[' || key == 'O' || key == ']' || Presses(key, polled)) {
+        typing.Pause(kSequenceWaitMilliseconds + 1, 1000);
+        break;
+      }
+      typing.Pause(kAltWaitMilliseconds + 1, kSequenceWaitMilliseconds);
+      typing.Key(std::string(1, key));
+      characters.emplace_back(1, key);
+      break;
+    }
+    case 10:
+      typing.Key("\t");
+      characters.emplace_back("\t");
+      break;
+    case 11:
+      // Ctrl+D: typed ahead it never ends the input; on a line being read, only on an empty one.
+      if (!editing || !characters.empty()) typing.Key("\x04");
+      break;
+  }
+}
+
+// Typed ahead while the program polls for a key, ending with that key; then lines typed while
+// each is read. The first line starts with what was typed ahead.
+struct Session {
+  int polled;
+  bool alt_press;  // the polled key pressed with Alt, which types nothing
+  size_t ahead_bytes;
   Typing typing;
+};
+
+Session PickSession(FuzzedDataProvider& input) {
+  Session session;
+  session.polled = PickKey(input);
+  Typing& typing = session.typing;
+  std::vector<std::string> characters;
+  const int ahead = input.ConsumeIntegralInRange(0, kMaxTokensPerLine);
+  for (int token = 0; token < ahead; ++token) {
+    TypeToken(input, typing, characters, session.polled, false);
+  }
+  session.alt_press = input.ConsumeBool();
+  const char press = session.polled == kKeyN ? (input.ConsumeBool() ? 'n' : 'N')
+                                             : static_cast<char>(session.polled);
+  typing.Key(session.alt_press ? std::string("\x1b") + press : std::string(1, press),
+             kAltWaitMilliseconds);
+  if (!session.alt_press) characters.emplace_back(1, press);
+  session.ahead_bytes = typing.bytes.size();
+  typing.Pause(1, 1000);  // the line is asked for before the next key
+
   const int lines = input.ConsumeIntegralInRange(1, kMaxLines);
   for (int line = 0; line < lines; ++line) {
-    std::vector<std::string> characters;
+    if (line > 0) characters.clear();
     const int tokens = input.ConsumeIntegralInRange(0, kMaxTokensPerLine);
     for (int token = 0; token < tokens; ++token) {
-      switch (input.ConsumeIntegralInRange(0, 9)) {
-        case 0:
-        case 1:
-        case 2: {
-          const int count = input.ConsumeIntegralInRange(1, 4);
-          for (int i = 0; i < count; ++i) {
-            const char c = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
-            typing.bytes += c;
-            characters.emplace_back(1, c);
-          }
-          break;
-        }
-        case 3: {
-          std::string character;
-          AppendUtf8(character, PickCodepoint(input));
-          typing.bytes += character;
-          characters.push_back(character);
-          break;
-        }
-        case 4: {
-          const size_t pick = input.ConsumeIntegralInRange<size_t>(0, std::size(kSpecialKeys));
-          if (pick < std::size(kSpecialKeys)) {
-            typing.bytes += kSpecialKeys[pick];
-          } else {  // Alt with a key
-            const char key = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
-            typing.bytes += '\x1b';
-            typing.bytes += key;
-            // Alt+[ and Alt+O begin longer sequences, which text after them would end; a
-            // special key after them must still be dropped whole.
-            if (key == '[' || key == 'O') typing.bytes += input.PickValueInArray(kSpecialKeys);
-          }
-          break;
-        }
-        case 5:
-          typing.bytes += input.ConsumeBool() ? '\x7f' : '\b';
-          if (!characters.empty()) characters.pop_back();
-          break;
-        case 6:
-          typing.bytes += '\x15';
-          characters.clear();
-          break;
-        case 7:
-          typing.bytes += static_cast<char>(input.PickValueInArray(kDroppedControls));
-          break;
-        case 8:
-          typing.bytes += '\x1b';
-          typing.pauses_after.push_back(typing.bytes.size());
-          break;
-        case 9:
-          if (!characters.empty()) typing.bytes += '\x04';  // Ctrl+D on a line with text
-          break;
-      }
+      TypeToken(input, typing, characters, 0, true);
     }
-    typing.bytes += input.ConsumeBool() ? "\r" : "\r\n";
+    typing.Key(input.ConsumeBool() ? "\r" : "\r\n");
     std::string expected;
     for (const std::string& character : characters) expected += character;
     typing.lines.push_back(expected);
   }
-  return typing;
+  return session;
 }
 
-// Typed keys, as chunks split anywhere, with resizes on the way; then the program reads the lines.
+// Typed keys, as chunks split anywhere, with resizes on the way: the poll must read as pressed
+// just when its key arrives, never for a byte inside a sequence nor for a Ctrl+D typed ahead,
+// and then the program reads exactly the lines typed.
 void RunStructured(FuzzedDataProvider& input) {
   ScriptedDeviceOptions options;
   options.size = PickSize(input);
   options.input_ends = input.ConsumeBool();
-  const Typing typing = PickTyping(input);
+  const Session session = PickSession(input);
+  const Typing& typing = session.typing;
   TestConsole test({}, options);
-  size_t next_pause = 0;
+  size_t steps_after_ahead = 0;
   for (size_t at = 0; at < typing.bytes.size();) {
-    // The bytes of a key come within the lone Escape's wait of each other, resize or not.
-    int gap = kLoneEscapeMs;
-    if (input.ConsumeIntegralInRange(0, 7) == 0) {
-      const int resize_delay = input.ConsumeIntegralInRange(0, kLoneEscapeMs);
-      test.device.steps.push_back({"", resize_delay, PickSize(input)});
-      gap -= resize_delay;
-    }
-    const bool late = next_pause > 0 && typing.pauses_after[next_pause - 1] == at;
     size_t end = std::min(typing.bytes.size(), at + input.ConsumeIntegralInRange<size_t>(1, 12));
-    if (next_pause < typing.pauses_after.size()) {
-      end = std::min(end, typing.pauses_after[next_pause]);
-      if (end == typing.pauses_after[next_pause]) ++next_pause;
+    for (size_t i = at + 1; i < end; ++i) {
+      if (typing.gaps[i].split || i == session.ahead_bytes) end = i;
     }
-    const int delay = late ? input.ConsumeIntegralInRange(kLoneEscapeMs + 1, 1000)
-                           : input.ConsumeIntegralInRange(0, gap);
+    const Typing::Gap gap = typing.gaps[at];
+    int delay = input.ConsumeIntegralInRange(gap.min_ms, gap.max_ms);
+    if (input.ConsumeIntegralInRange(0, 7) == 0) {  // a resize takes part of the wait
+      const int resize_delay = input.ConsumeIntegralInRange(0, delay);
+      test.device.steps.push_back({"", resize_delay, PickSize(input)});
+      delay -= resize_delay;
+    }
     test.device.steps.push_back({typing.bytes.substr(at, end - at), delay});
     at = end;
+    if (at == session.ahead_bytes) steps_after_ahead = test.device.steps.size();
   }
+  const size_t steps_total = test.device.steps.size();
 
   Console& console = test.console;
+  // A step may come up to two poll waits late.
+  for (size_t poll = 0; !console.IsKeyPressed(session.polled); ++poll) {
+    if (poll > 3 * steps_total + 4) Fail("the poll missed its key; keys", typing.bytes);
+  }
+  if (steps_total - test.device.steps.size() != steps_after_ahead) {
+    Fail("the poll read as pressed before its key came; keys", typing.bytes);
+  }
   for (const std::string& expected : typing.lines) {
     console.MoveCursor(static_cast<int16_t>(input.ConsumeIntegralInRange(0, 130)),
                        static_cast<int16_t>(input.ConsumeIntegralInRange(0, 40)));
@@ -286,18 +415,73 @@ void RunStructured(FuzzedDataProvider& input) {
   }
 }
 
+// The input channel alone with a small bound on what it may hold: whatever comes and whatever the
+// program asks, the pending keys never hold more than the bound, and passing it ends the run.
+class BoundedEvents : public InputChannel::Events {
+ public:
+  void BeforeWait() override {}
+  void OnScreenEvent() override {}
+  [[noreturn]] void EndRun(std::string_view message) override {
+    throw ProcessEnded{1, std::string(message)};
+  }
+};
+
+class NoEcho : public LineEcho {
+ public:
+  void ShowCharacter(std::string_view) override {}
+  void EraseLastCharacter(std::string_view) override {}
+  void EndLine() override {}
+};
+
+void RunBounded(FuzzedDataProvider& input) {
+  ScriptedDeviceOptions options;
+  options.input_is_terminal = input.ConsumeBool();
+  options.input_ends = input.ConsumeBool();
+  ScriptedDevice device({}, options);
+  const int steps = input.ConsumeIntegralInRange(0, kMaxSteps);
+  for (int step = 0; step < steps; ++step) {
+    device.steps.push_back(
+        {input.ConsumeRandomLengthString(64), input.ConsumeIntegralInRange(0, 600)});
+  }
+  const size_t bound = input.ConsumeIntegralInRange<size_t>(16, 256);
+  BoundedEvents events;
+  NoEcho echo;
+  InputChannel channel(device, events, bound);
+  const int operations = input.ConsumeIntegralInRange(1, kMaxOperations);
+  for (int operation = 0; operation < operations; ++operation) {
+    switch (input.ConsumeIntegralInRange(0, 2)) {
+      case 0:
+        for (int poll = 0; poll < kMaxPolls && !channel.PollKey(PickKey(input)); ++poll) {
+        }
+        break;
+      case 1:
+        channel.TakeKey();
+        break;
+      case 2:
+        channel.ReadLine(echo);
+        break;
+    }
+    if (channel.PendingMemory() > bound) {
+      std::fprintf(stderr, "pending: %zu bytes of memory, bound %zu\n", channel.PendingMemory(),
+                   bound);
+      __builtin_trap();
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
-  if (input.ConsumeBool()) {
+  const int mode = input.ConsumeIntegralInRange(0, 2);
+  if (mode == 0) {
     // Every typed line ends with Enter, so here even an exception is a fault: it escapes, and
     // the fuzzer reports it as a crash.
     RunStructured(input);
     return 0;
   }
   try {
-    RunFree(input);
+    mode == 1 ? RunFree(input) : RunBounded(input);
   } catch (const ProcessEnded&) {
     // Input that ran out, or a fatal error: the program ends, as it should.
   } catch (const std::runtime_error&) {
