@@ -174,6 +174,11 @@ bool OpenWakePipe(int ends[2]) {
   return true;
 }
 
+void PauseBriefly() {
+  const timespec pause{0, 10 * 1000 * 1000};
+  nanosleep(&pause, nullptr);
+}
+
 int OpenEchoTerminal() {
   const int access = fcntl(STDIN_FILENO, F_GETFL) & O_ACCMODE;
   if (access == O_RDWR || access == O_WRONLY) return STDIN_FILENO;
@@ -215,25 +220,40 @@ bool PosixTerminal::DrainWakePipe() {
 }
 
 ConsoleDevice::Wait PosixTerminal::ReadInput(std::string& into, int timeout_ms) {
-  if (input_ended_) return Wait::kEnded;
+  if (input_over_) return *input_over_;
+  // Input ends only when a pipe or a file says so. A terminal never does: it sends Ctrl+D as a
+  // byte, so a terminal that reads nothing or fails has gone away (a hang-up), and so has input
+  // that cannot be read at all.
+  const auto over = [this](Wait ending) { return *(input_over_ = ending); };
   pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {g_terminal.wake_pipe[0], POLLIN, 0}};
   const int64_t deadline = NowMilliseconds() + timeout_ms;
   for (;;) {
     const int64_t left = timeout_ms < 0 ? -1 : std::max<int64_t>(deadline - NowMilliseconds(), 0);
     const int ready = poll(watched, 2, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == ENOMEM) {  // short of memory for a moment
+        PauseBriefly();
+        continue;
+      }
+      return over(Wait::kLost);
+    }
     if (ready == 0) return Wait::kTimeout;
-    if (ready > 0 && (watched[1].revents & POLLIN) && DrainWakePipe()) return Wait::kScreenEvent;
-    if (ready > 0 && watched[0].revents == 0) continue;
+    if ((watched[1].revents & POLLIN) && DrainWakePipe()) return Wait::kScreenEvent;
+    if (watched[1].revents & (POLLERR | POLLHUP | POLLNVAL)) watched[1].fd = -1;  // not spun on
+    const short input_events = watched[0].revents;
+    if (input_events == 0) continue;
+    if (input_events & POLLNVAL) return over(Wait::kLost);
+    if (input_is_terminal_ && (input_events & (POLLHUP | POLLERR))) return over(Wait::kLost);
     char bytes[4096];
-    const ssize_t count = ready > 0 ? read(STDIN_FILENO, bytes, sizeof bytes) : -1;
+    const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
     if (count > 0) {
       into.append(bytes, static_cast<size_t>(count));
       return Wait::kInput;
     }
-    if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    input_ended_ = true;  // end of file, a hang-up, or an input that cannot be read
-    return Wait::kEnded;
+    if (count == 0) return over(input_is_terminal_ ? Wait::kLost : Wait::kEnded);
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    return over(Wait::kLost);
   }
 }
 

@@ -4,6 +4,8 @@
 // the terminating signals, and Ctrl+Z (until the program is resumed).
 #pragma once
 
+#include <optional>
+
 #include "console/console_device.h"
 
 class PosixTerminal : public ConsoleDevice {
@@ -30,6 +32,6 @@ class PosixTerminal : public ConsoleDevice {
 
   bool input_is_terminal_ = false;
   bool output_is_terminal_ = false;
-  bool input_ended_ = false;
+  std::optional<Wait> input_over_;  // kEnded or kLost, for good
   int echo_fd_ = -1;
 };
