@@ -31,6 +31,25 @@ class TerminationSignalsHeld {
   sigset_t previous_;
 };
 
+// Past a file-size limit a write must fail and be reported, not end the process, so SIGXFSZ is
+// ignored while the file is written. Blocking it would not do: the signal would still strike once
+// unblocked. The terminal's handler for it comes back afterwards.
+class FileSizeSignalIgnored {
+ public:
+  FileSizeSignalIgnored() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGXFSZ, &ignore, &previous_);
+  }
+  ~FileSizeSignalIgnored() { sigaction(SIGXFSZ, &previous_, nullptr); }
+  FileSizeSignalIgnored(const FileSizeSignalIgnored&) = delete;
+  FileSizeSignalIgnored& operator=(const FileSizeSignalIgnored&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
 // A symbolic link is followed, so the file it names gets the new contents and the link stays.
 std::string ResolvedTarget(const std::string& path) {
   struct stat status;
@@ -91,11 +110,10 @@ bool CreateFileIfMissing(const std::string& path) {
 }
 
 bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
-  // Past a file-size limit, a write should fail and be reported, not kill the process.
-  signal(SIGXFSZ, SIG_IGN);
   const std::string target = ResolvedTarget(path);
   const std::string folder = FolderOf(target);
   TerminationSignalsHeld held;
+  FileSizeSignalIgnored size_limit_reported;
   std::string temporary = folder + "/.quillomat-XXXXXX";
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;
