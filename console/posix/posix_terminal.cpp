@@ -30,9 +30,24 @@ struct TerminalState {
 };
 TerminalState g_terminal;
 
-// Signals that end the process: the terminal is restored first, crashes included.
-constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
-                                       SIGABRT, SIGSEGV, SIGBUS, SIGFPE,  SIGILL};
+// Signals whose default action ends the process: the terminal is restored first, crashes
+// included. Not SIGPIPE: it is ignored, since output that went away must not end the run.
+constexpr int kEndingSignals[] = {
+    SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGABRT, SIGSEGV,   SIGBUS,  SIGFPE,  SIGILL,
+    SIGTRAP,   SIGSYS,  SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ,
+#ifdef SIGPOLL
+    SIGPOLL,  // SIGIO too, where it is the same signal; elsewhere SIGIO is ignored by default
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+};
 
 void WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -76,7 +91,7 @@ void Wake() {
 void SetHandler(int signal_number, void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
+  sigfillset(&action.sa_mask);  // no other handler cuts into a change of the terminal
   action.sa_flags = SA_RESTART;
   sigaction(signal_number, &action, nullptr);
 }
@@ -127,9 +142,14 @@ bool IsIgnored(int signal_number) {
 }
 
 void InstallSignalHandlers() {
-  for (const int signal_number : kTerminatingSignals) {
+  for (const int signal_number : kEndingSignals) {
     if (!IsIgnored(signal_number)) SetHandler(signal_number, OnTerminatingSignal);
   }
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+    if (!IsIgnored(signal_number)) SetHandler(signal_number, OnTerminatingSignal);
+  }
+#endif
   if (!IsIgnored(SIGTSTP)) SetHandler(SIGTSTP, OnStop);
   SetHandler(SIGCONT, OnContinue);
   SetHandler(SIGWINCH, OnResize);
@@ -198,6 +218,9 @@ PosixTerminal& PosixTerminal::Open() {
 PosixTerminal::PosixTerminal() {
   FillClosedStandardDescriptors();
   if (!OpenWakePipe(g_terminal.wake_pipe)) g_terminal.wake_pipe[0] = g_terminal.wake_pipe[1] = -1;
+  // Output that went away (a pipe closed early) is no reason to stop: the writes fail unseen and
+  // the document is still saved.
+  signal(SIGPIPE, SIG_IGN);
   termios modes{};
   input_is_terminal_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &modes) == 0;
   output_is_terminal_ = isatty(STDOUT_FILENO);
