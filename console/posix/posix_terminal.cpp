@@ -13,12 +13,13 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace {
 
 // CAN first: it cancels any escape sequence a signal may have cut in half.
-constexpr char kLeaveScreen[] = "\x18\x1b[0m\x1b[?25h\x1b[?1049l";
-constexpr char kEnterScreen[] = "\x1b[?1049h\x1b[H\x1b[2J";
+constexpr std::string_view kLeaveScreen = "\x18\x1b[0m\x1b[?25h\x1b[?1049l";
+constexpr std::string_view kEnterScreen = "\x1b[?1049h\x1b[H\x1b[2J";
 
 // What the signal handlers need. Written once before any handler is installed, read-only after.
 struct TerminalState {
@@ -49,38 +50,52 @@ constexpr int kEndingSignals[] = {
 #endif
 };
 
-void WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN) {
-        pollfd writable{fd, POLLOUT, 0};
-        poll(&writable, 1, 100);
-        continue;
-      }
-      return;  // nowhere left to show it
+// Async-signal-safe, like everything a handler calls.
+int64_t MonotonicMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Who writes, and so how long an output that takes nothing (a non-blocking one nobody reads) may
+// hold the write up: the program gives up after a second without progress; a signal handler,
+// which must let the process end or stop soon, after 200 ms in all.
+enum class Writer { kProgram, kHandler };
+
+void WriteAll(int fd, std::string_view bytes, Writer writer = Writer::kProgram) {
+  const int patience_ms = writer == Writer::kHandler ? 200 : 1000;
+  int64_t give_up_at = MonotonicMilliseconds() + patience_ms;
+  while (!bytes.empty()) {
+    const ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written > 0) {
+      bytes.remove_prefix(static_cast<size_t>(written));
+      if (writer == Writer::kProgram) give_up_at = MonotonicMilliseconds() + patience_ms;
+      continue;
     }
-    data += written;
-    size -= static_cast<size_t>(written);
+    const int error = written < 0 ? errno : 0;
+    if (error != 0 && error != EINTR && error != EAGAIN && error != EWOULDBLOCK) return;
+    const int64_t left = give_up_at - MonotonicMilliseconds();
+    if (left <= 0) return;  // nowhere left to show it
+    if (error == EINTR) continue;
+    pollfd writable{fd, POLLOUT, 0};
+    poll(&writable, 1, static_cast<int>(left));
   }
 }
 
-// Async-signal-safe: only write and tcsetattr.
-void RestoreTerminal() {
-  if (g_terminal.screen_fd >= 0)
-    WriteAll(g_terminal.screen_fd, kLeaveScreen, sizeof kLeaveScreen - 1);
+// Only input-side modes change, so they are put back at once: waiting for output to drain could
+// wait for ever on a terminal that takes nothing.
+void RestoreTerminal(Writer writer) {
+  if (g_terminal.screen_fd >= 0) WriteAll(g_terminal.screen_fd, kLeaveScreen, writer);
   if (g_terminal.keyboard_fd >= 0) {
-    tcsetattr(g_terminal.keyboard_fd, TCSADRAIN, &g_terminal.saved_modes);
+    tcsetattr(g_terminal.keyboard_fd, TCSANOW, &g_terminal.saved_modes);
   }
 }
 
-void EnterProgramModes() {
+void EnterProgramModes(Writer writer) {
   if (g_terminal.keyboard_fd >= 0) {
-    tcsetattr(g_terminal.keyboard_fd, TCSADRAIN, &g_terminal.program_modes);
+    tcsetattr(g_terminal.keyboard_fd, TCSANOW, &g_terminal.program_modes);
   }
-  if (g_terminal.screen_fd >= 0)
-    WriteAll(g_terminal.screen_fd, kEnterScreen, sizeof kEnterScreen - 1);
+  if (g_terminal.screen_fd >= 0) WriteAll(g_terminal.screen_fd, kEnterScreen, writer);
 }
 
 void Wake() {
@@ -107,20 +122,20 @@ void RaiseDefault(int signal_number) {
 }
 
 void OnTerminatingSignal(int signal_number) {
-  RestoreTerminal();
+  RestoreTerminal(Writer::kHandler);
   RaiseDefault(signal_number);
 }
 
 void OnContinue(int) {
   const int saved_errno = errno;
-  EnterProgramModes();
+  EnterProgramModes(Writer::kHandler);
   Wake();  // the screen must be drawn again
   errno = saved_errno;
 }
 
 void OnStop(int signal_number) {
   const int saved_errno = errno;
-  RestoreTerminal();
+  RestoreTerminal(Writer::kHandler);
   RaiseDefault(signal_number);  // stops here until fg
   SetHandler(signal_number, OnStop);
   // Also reached without stopping, when no shell could resume the program (an orphaned process
@@ -154,7 +169,7 @@ void InstallSignalHandlers() {
   SetHandler(SIGCONT, OnContinue);
   SetHandler(SIGWINCH, OnResize);
   std::set_terminate([] {
-    RestoreTerminal();
+    RestoreTerminal(Writer::kProgram);
     std::abort();
   });
 }
@@ -232,7 +247,7 @@ PosixTerminal::PosixTerminal() {
   }
   if (output_is_terminal_) g_terminal.screen_fd = STDOUT_FILENO;
   if (input_is_terminal_ || output_is_terminal_) InstallSignalHandlers();
-  EnterProgramModes();
+  EnterProgramModes(Writer::kProgram);
 }
 
 bool PosixTerminal::DrainWakePipe() {
@@ -287,9 +302,7 @@ bool PosixTerminal::Sleep(int timeout_ms) {
 }
 
 int64_t PosixTerminal::NowMilliseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return MonotonicMilliseconds();
 }
 
 WindowSize PosixTerminal::Size() {
@@ -301,20 +314,20 @@ WindowSize PosixTerminal::Size() {
 }
 
 void PosixTerminal::WriteOutput(std::string_view bytes) {
-  WriteAll(STDOUT_FILENO, bytes.data(), bytes.size());
+  WriteAll(STDOUT_FILENO, bytes);
 }
 
 void PosixTerminal::WriteEcho(std::string_view bytes) {
-  if (echo_fd_ >= 0) WriteAll(echo_fd_, bytes.data(), bytes.size());
+  if (echo_fd_ >= 0) WriteAll(echo_fd_, bytes);
 }
 
 void PosixTerminal::EndProcess(int status, std::string_view error_message) {
   BlockSignals();  // from here on nothing may interrupt the restore
-  RestoreTerminal();
+  RestoreTerminal(Writer::kProgram);
   if (!error_message.empty()) {
     std::string line(error_message);
     line += '\n';
-    WriteAll(STDERR_FILENO, line.data(), line.size());
+    WriteAll(STDERR_FILENO, line);
   }
   std::exit(status);
 }
