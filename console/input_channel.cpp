@@ -118,6 +118,7 @@ void InputChannel::WaitForDismissKey() {
   while (WaitForWholeKey()) {
     const Key key = queue_.TakeKey();
     if (key.kind == KeyKind::kEscape) return;
+    if (key.kind == KeyKind::kKeypad && KeypadCharacter(key.bytes) == '\r') return;
     if (key.kind == KeyKind::kCharacter &&
         (key.bytes == "\r" || key.bytes == "\n" || key.bytes == " ")) {
       return;
