@@ -20,6 +20,8 @@ namespace {
 // CAN first: it cancels any escape sequence a signal may have cut in half.
 constexpr std::string_view kLeaveScreen = "\x18\x1b[0m\x1b[?25h\x1b[?1049l";
 constexpr std::string_view kEnterScreen = "\x1b[?1049h\x1b[H\x1b[2J";
+// After a stop: the redraw that follows clears the screen itself.
+constexpr std::string_view kResumeScreen = "\x1b[?1049h";
 
 // What the signal handlers need. Written once before any handler is installed, read-only after.
 struct TerminalState {
@@ -30,6 +32,11 @@ struct TerminalState {
   int wake_pipe[2] = {-1, -1};
 };
 TerminalState g_terminal;
+
+// Whether the program's modes and screen are in force. Set before they are entered and cleared
+// once they are restored, so that a signal in between still restores them, and so that a resume
+// brings them back once however many handlers see it.
+volatile sig_atomic_t g_program_modes_in_force = 0;
 
 // Signals whose default action ends the process: the terminal is restored first, crashes
 // included. Not SIGPIPE: it is ignored, since output that went away must not end the run.
@@ -85,17 +92,24 @@ void WriteAll(int fd, std::string_view bytes, Writer writer = Writer::kProgram) 
 // Only input-side modes change, so they are put back at once: waiting for output to drain could
 // wait for ever on a terminal that takes nothing.
 void RestoreTerminal(Writer writer) {
+  if (!g_program_modes_in_force) return;
   if (g_terminal.screen_fd >= 0) WriteAll(g_terminal.screen_fd, kLeaveScreen, writer);
   if (g_terminal.keyboard_fd >= 0) {
     tcsetattr(g_terminal.keyboard_fd, TCSANOW, &g_terminal.saved_modes);
   }
+  g_program_modes_in_force = 0;
 }
 
-void EnterProgramModes(Writer writer) {
+void ApplyProgramTermios() {
   if (g_terminal.keyboard_fd >= 0) {
     tcsetattr(g_terminal.keyboard_fd, TCSANOW, &g_terminal.program_modes);
   }
-  if (g_terminal.screen_fd >= 0) WriteAll(g_terminal.screen_fd, kEnterScreen, writer);
+}
+
+void EnterProgramModes(Writer writer, std::string_view enter_screen) {
+  g_program_modes_in_force = 1;
+  ApplyProgramTermios();
+  if (g_terminal.screen_fd >= 0) WriteAll(g_terminal.screen_fd, enter_screen, writer);
 }
 
 void Wake() {
@@ -106,7 +120,11 @@ void Wake() {
 void SetHandler(int signal_number, void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
-  sigfillset(&action.sa_mask);  // no other handler cuts into a change of the terminal
+  // No other handler cuts into a change of the terminal. SIGTTOU stays open, so that a change
+  // made from the background stops the program, as it would outside a handler, instead of
+  // going through.
+  sigfillset(&action.sa_mask);
+  sigdelset(&action.sa_mask, SIGTTOU);
   action.sa_flags = SA_RESTART;
   sigaction(signal_number, &action, nullptr);
 }
@@ -121,26 +139,44 @@ void RaiseDefault(int signal_number) {
   raise(signal_number);
 }
 
-void OnTerminatingSignal(int signal_number) {
+// After a stop, the program's modes and screen come back, unless a resume brought them already.
+// Resumed in the background, the program stops at the change of modes until fg brings it back.
+void ResumeProgramModes() {
+  if (g_program_modes_in_force) return;
+  EnterProgramModes(Writer::kHandler, kResumeScreen);
+  Wake();  // the screen must be drawn again
+}
+
+// Restores the terminal, then lets the signal act the default way: the process ends or stops
+// there. It goes on after a stop, after a stop that an orphaned process group ignores, or where
+// the default does not end it after all, and then its modes come back.
+void RestoreThenActByDefault(int signal_number, void (*handler)(int)) {
+  const int saved_errno = errno;
   RestoreTerminal(Writer::kHandler);
   RaiseDefault(signal_number);
+  SetHandler(signal_number, handler);
+  ResumeProgramModes();
+  errno = saved_errno;
+}
+
+void OnEndingSignal(int signal_number) {
+  RestoreThenActByDefault(signal_number, OnEndingSignal);
+}
+
+void OnStop(int signal_number) {
+  RestoreThenActByDefault(signal_number, OnStop);
 }
 
 void OnContinue(int) {
   const int saved_errno = errno;
-  EnterProgramModes(Writer::kHandler);
-  Wake();  // the screen must be drawn again
-  errno = saved_errno;
-}
-
-void OnStop(int signal_number) {
-  const int saved_errno = errno;
-  RestoreTerminal(Writer::kHandler);
-  RaiseDefault(signal_number);  // stops here until fg
-  SetHandler(signal_number, OnStop);
-  // Also reached without stopping, when no shell could resume the program (an orphaned process
-  // group): either way the program goes on, so its terminal modes and screen come back.
-  OnContinue(SIGCONT);
+  if (g_program_modes_in_force) {
+    // Stopped from outside (SIGSTOP), the program kept its modes, but a shell may have put its
+    // own back meanwhile.
+    ApplyProgramTermios();
+    Wake();
+  } else {
+    ResumeProgramModes();
+  }
   errno = saved_errno;
 }
 
@@ -158,11 +194,11 @@ bool IsIgnored(int signal_number) {
 
 void InstallSignalHandlers() {
   for (const int signal_number : kEndingSignals) {
-    if (!IsIgnored(signal_number)) SetHandler(signal_number, OnTerminatingSignal);
+    if (!IsIgnored(signal_number)) SetHandler(signal_number, OnEndingSignal);
   }
 #if defined(SIGRTMIN) && defined(SIGRTMAX)
   for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
-    if (!IsIgnored(signal_number)) SetHandler(signal_number, OnTerminatingSignal);
+    if (!IsIgnored(signal_number)) SetHandler(signal_number, OnEndingSignal);
   }
 #endif
   if (!IsIgnored(SIGTSTP)) SetHandler(SIGTSTP, OnStop);
@@ -246,8 +282,10 @@ PosixTerminal::PosixTerminal() {
     echo_fd_ = OpenEchoTerminal();
   }
   if (output_is_terminal_) g_terminal.screen_fd = STDOUT_FILENO;
-  if (input_is_terminal_ || output_is_terminal_) InstallSignalHandlers();
-  EnterProgramModes(Writer::kProgram);
+  if (input_is_terminal_ || output_is_terminal_) {
+    InstallSignalHandlers();
+    EnterProgramModes(Writer::kProgram, kEnterScreen);
+  }
 }
 
 bool PosixTerminal::DrainWakePipe() {
