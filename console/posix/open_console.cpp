@@ -1,5 +1,5 @@
-// Chooses the console before main runs: a drawn screen when standard output is a terminal, plain
-// text otherwise.
+// Chooses the console before main runs: a drawn screen when standard output is a terminal that
+// can move its cursor, plain text otherwise.
 #include "console/console.h"
 #include "console/plain_console.h"
 #include "console/posix/posix_terminal.h"
@@ -10,7 +10,7 @@ namespace {
 Console* OpenPlatformConsole() {
   PosixTerminal& terminal = PosixTerminal::Open();
   // Static, so that the exit ending every run destroys them and leaves no heap block behind.
-  if (terminal.OutputIsTerminal()) {
+  if (terminal.DrawsOnScreen()) {
     static ScreenConsole screen(terminal);
     return &screen;
   }

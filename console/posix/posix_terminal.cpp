@@ -245,6 +245,13 @@ bool OpenWakePipe(int ends[2]) {
   return true;
 }
 
+// A terminal named dumb, or none named at all, only prints: it cannot move its cursor, and an
+// escape sequence would show as garbage.
+bool HasCursorControl() {
+  const char* name = std::getenv("TERM");
+  return name != nullptr && *name != '\0' && std::string_view(name) != "dumb";
+}
+
 void PauseBriefly() {
   const timespec pause{0, 10 * 1000 * 1000};
   nanosleep(&pause, nullptr);
@@ -274,15 +281,15 @@ PosixTerminal::PosixTerminal() {
   signal(SIGPIPE, SIG_IGN);
   termios modes{};
   input_is_terminal_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &modes) == 0;
-  output_is_terminal_ = isatty(STDOUT_FILENO);
+  draws_on_screen_ = isatty(STDOUT_FILENO) && HasCursorControl();
   if (input_is_terminal_) {
     g_terminal.keyboard_fd = STDIN_FILENO;
     g_terminal.saved_modes = modes;
     g_terminal.program_modes = ProgramModes(modes);
     echo_fd_ = OpenEchoTerminal();
   }
-  if (output_is_terminal_) g_terminal.screen_fd = STDOUT_FILENO;
-  if (input_is_terminal_ || output_is_terminal_) {
+  if (draws_on_screen_) g_terminal.screen_fd = STDOUT_FILENO;
+  if (input_is_terminal_ || draws_on_screen_) {
     InstallSignalHandlers();
     EnterProgramModes(Writer::kProgram, kEnterScreen);
   }

@@ -1,7 +1,7 @@
 // Standard input and output of a POSIX process as a console device. When the keyboard is a
-// terminal it is switched to non-canonical mode without echo; when the screen is one, the program
-// draws on its alternate screen. Both are put back on every way out: normal exit, fatal error,
-// the terminating signals, and Ctrl+Z (until the program is resumed).
+// terminal it is switched to non-canonical mode without echo; when the screen is one that can move
+// its cursor, the program draws on its alternate screen. Both are put back on every way out: normal
+// exit, fatal error, the terminating signals, and Ctrl+Z (until the program is resumed).
 #pragma once
 
 #include <optional>
@@ -13,7 +13,9 @@ class PosixTerminal : public ConsoleDevice {
   // Sets up the process's standard streams; call once.
   static PosixTerminal& Open();
 
-  bool OutputIsTerminal() const { return output_is_terminal_; }
+  // Whether standard output is a terminal the program can draw on: not a file or a pipe, nor a
+  // terminal without cursor control (TERM unset, empty or dumb), which gets plain text.
+  bool DrawsOnScreen() const { return draws_on_screen_; }
 
   bool InputIsTerminal() const override { return input_is_terminal_; }
   Wait ReadInput(std::string& into, int timeout_ms) override;
@@ -31,7 +33,7 @@ class PosixTerminal : public ConsoleDevice {
   bool DrainWakePipe();
 
   bool input_is_terminal_ = false;
-  bool output_is_terminal_ = false;
+  bool draws_on_screen_ = false;
   std::optional<Wait> input_over_;  // kEnded or kLost, for good
   int echo_fd_ = -1;
 };
