@@ -17,11 +17,13 @@
 
 namespace {
 
-// CAN first: it cancels any escape sequence a signal may have cut in half.
-constexpr std::string_view kLeaveScreen = "\x18\x1b[0m\x1b[?25h\x1b[?1049l";
-constexpr std::string_view kEnterScreen = "\x1b[?1049h\x1b[H\x1b[2J";
+// CAN first: it cancels any escape sequence a signal may have cut in half. The keypad goes back
+// to numeric mode (DECKPNM) as the screen is left.
+constexpr std::string_view kLeaveScreen = "\x18\x1b[0m\x1b[?25h\x1b>\x1b[?1049l";
+// The keypad in application mode (DECKPAM), so that its digits arrive apart from the main row's.
+constexpr std::string_view kEnterScreen = "\x1b[?1049h\x1b=\x1b[H\x1b[2J";
 // After a stop: the redraw that follows clears the screen itself.
-constexpr std::string_view kResumeScreen = "\x1b[?1049h";
+constexpr std::string_view kResumeScreen = "\x1b[?1049h\x1b=";
 
 // What the signal handlers need. Written once before any handler is installed, read-only after.
 struct TerminalState {
