@@ -5,9 +5,12 @@
 #include <sys/wait.h>
 #include <termios.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/support/pty_terminal.h"
 #include "tests/support/temp_dir.h"
@@ -21,12 +24,19 @@ int ExitCode(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int Count(std::string_view text, std::string_view part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
 // One run of the program in a 120 by 31 terminal, after a shell prompt.
 struct Session {
-  void StartAfterPrompt(std::string_view first_text = kWelcomeLine) {
+  void StartAfterPrompt(std::string_view first_text = kWelcomeLine, PtyStreams streams = {}) {
     terminal.PrintAsShell("$ quillomat\n");
     modes_before = terminal.SlaveModes();
-    terminal.Start({QUILLOMAT_PROGRAM}, dir.Path());
+    terminal.Start({QUILLOMAT_PROGRAM}, dir.Path(), std::move(streams));
     ASSERT_TRUE(Shows(first_text));
   }
 
@@ -35,12 +45,25 @@ struct Session {
     return testing::AssertionFailure() << "never showed " << text << "\n" << terminal.ScreenDump();
   }
 
-  // As before the run: modes, the shell's screen, a visible cursor, default colours.
-  void ExpectTerminalRestored() {
+  bool Received(std::string_view bytes) {
+    return terminal.WaitFor([&] { return terminal.Received().find(bytes) != std::string::npos; },
+                            kTimeoutMs);
+  }
+
+  void ExpectModesRestored() {
     const termios now = terminal.SlaveModes();
     EXPECT_EQ(now.c_lflag, modes_before.c_lflag);
     EXPECT_EQ(now.c_iflag, modes_before.c_iflag);
     EXPECT_TRUE(std::equal(now.c_cc, now.c_cc + NCCS, modes_before.c_cc));
+  }
+
+  // As before the run: modes, the shell's screen, a visible cursor, default colours, a numeric
+  // keypad.
+  void ExpectTerminalRestored() {
+    ExpectModesRestored();
+    const std::string& received = terminal.Received();
+    const size_t numeric_keypad = received.rfind("\x1b>");
+    EXPECT_TRUE(numeric_keypad != std::string::npos && numeric_keypad > received.rfind("\x1b="));
     EXPECT_FALSE(terminal.AltScreenActive());
     EXPECT_TRUE(terminal.CursorVisible());
     EXPECT_EQ(terminal.RowText(0).substr(0, 11), "$ quillomat") << terminal.ScreenDump();
@@ -90,10 +113,14 @@ TEST(Terminal, OneWholeRunScreenByScreenThenTheTerminalIsRestored) {
   s.ExpectTerminalRestored();
 }
 
+// Every signal whose default action ends the process; a key sends it where there is one.
 TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
   const std::pair<int, const char*> signals[] = {
-      {SIGINT, "\x03"}, {SIGQUIT, "\x1c"}, {SIGTERM, ""}, {SIGHUP, ""}};
+      {SIGINT, "\x03"}, {SIGQUIT, "\x1c"},  {SIGTERM, ""},   {SIGHUP, ""},  {SIGUSR1, ""},
+      {SIGUSR2, ""},    {SIGALRM, ""},      {SIGVTALRM, ""}, {SIGPROF, ""}, {SIGXCPU, ""},
+      {SIGSYS, ""},     {SIGRTMIN + 1, ""}, {SIGRTMAX, ""}};
   for (const auto& [signal_number, key] : signals) {
+    SCOPED_TRACE(strsignal(signal_number));
     Session s;
     s.StartAfterPrompt();
     *key ? s.terminal.Send(key) : s.terminal.Signal(signal_number);
@@ -102,6 +129,121 @@ TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
     EXPECT_EQ(WTERMSIG(s.terminal.ExitStatus()), signal_number);
     s.ExpectTerminalRestored();
   }
+}
+
+// Output to a file past its size limit: the write that fails raises SIGXFSZ, which ends the
+// program with the keyboard's modes put back.
+TEST(Terminal, AFileSizeLimitOnOutputEndsItWithTheKeyboardRestored) {
+  Session s;
+  s.modes_before = s.terminal.SlaveModes();
+  s.terminal.Start({QUILLOMAT_PROGRAM}, s.dir.Path(),
+                   {.stdout_file = s.dir.Path("out"), .file_size_limit = 0});
+  ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
+  EXPECT_TRUE(WIFSIGNALED(s.terminal.ExitStatus()));
+  EXPECT_EQ(WTERMSIG(s.terminal.ExitStatus()), SIGXFSZ);
+  s.ExpectModesRestored();
+}
+
+// Under nohup a closed terminal is no end of input: the half-typed line must not replace the
+// document, and the run fails.
+TEST(Terminal, AHangUpMidLineEndsTheRunUnsaved) {
+  Session s;
+  s.dir.Write("txt/diary.txt", "an older entry");
+  s.StartAfterPrompt(kWelcomeLine, {.stderr_file = s.dir.Path("err"), .ignored_signals = {SIGHUP}});
+  s.terminal.Send("n");
+  ASSERT_TRUE(s.Shows("║  n "));
+  s.terminal.Send("\177diary\r");
+  ASSERT_TRUE(s.Shows("Select a text color"));
+  s.terminal.Send("4");
+  ASSERT_TRUE(s.Shows("Enter your text"));
+  s.terminal.Send("hel");
+  ASSERT_TRUE(s.Shows("4hel"));
+  s.terminal.HangUp();
+  ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
+  EXPECT_EQ(ExitCode(s.terminal.ExitStatus()), 1);
+  EXPECT_EQ(s.dir.Read("txt/diary.txt"), "an older entry");
+  EXPECT_NE(s.dir.Read("err").find("went away"), std::string::npos) << s.dir.Read("err");
+  EXPECT_EQ(s.dir.Entries(), (std::set<std::string>{"err", "txt", "txt/diary.txt"}));
+}
+
+// A terminal that cannot move its cursor gets plain text, as a file would, and not one escape
+// byte; keys are still read raw and echoed. The three runs go on side by side.
+TEST(Terminal, WithoutCursorControlTextsArePlainKeysAreEchoedAndTheRunSaves) {
+  const char* const settings[] = {"TERM=dumb", "TERM", "TERM="};
+  Session sessions[std::size(settings)];
+  const auto each = [&](const std::function<void(Session&)>& step) {
+    for (size_t i = 0; i < std::size(settings); ++i) {
+      SCOPED_TRACE(settings[i]);
+      step(sessions[i]);
+    }
+  };
+  for (size_t i = 0; i < std::size(settings); ++i) {
+    sessions[i].modes_before = sessions[i].terminal.SlaveModes();
+    sessions[i].terminal.Start({QUILLOMAT_PROGRAM}, sessions[i].dir.Path(),
+                               {.environment = {settings[i]}});
+  }
+  each([](Session& s) {
+    ASSERT_TRUE(s.Received(kWelcomeLine));
+    s.terminal.Send("n");
+    s.terminal.Send("otez\x7fs\r");
+  });
+  each([](Session& s) {
+    ASSERT_TRUE(s.Received("Select a text color"));
+    s.terminal.Send("4");
+  });
+  each([](Session& s) {
+    ASSERT_TRUE(s.Received("Enter your text"));
+    s.terminal.Send("hello\r");
+  });
+  each([](Session& s) {
+    ASSERT_TRUE(s.Received(" Quillomat v1.0 by the Quillomat authors"));
+    s.terminal.Send("q");
+  });
+  each([](Session& s) {
+    ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
+    EXPECT_EQ(ExitCode(s.terminal.ExitStatus()), 0);
+    EXPECT_EQ(s.dir.Read("txt/notes.txt"), "4hello");
+    const std::string& received = s.terminal.Received();
+    EXPECT_EQ(received.find('\x1b'), std::string::npos) << received;
+    EXPECT_NE(received.find("otez\b \bs\r"), std::string::npos) << received;
+    EXPECT_NE(received.find("4hello\r"), std::string::npos) << received;
+    EXPECT_NE(received.find("The file has been saved as notes.txt"), std::string::npos);
+    s.ExpectModesRestored();
+  });
+}
+
+// Ctrl+Z, then fg, under a shell with job control: the program enters its screen once more, no
+// more, and draws it again.
+TEST(Terminal, StoppedFromAShellAndResumedWithFgItComesBackOnce) {
+  Session s;
+  PtyTerminal& t = s.terminal;
+  t.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, s.dir.Path(),
+          {.environment = {"PS1=$ ", "HISTFILE=/dev/null"}});
+  ASSERT_TRUE(s.Shows("$ "));
+  t.Send(std::string(QUILLOMAT_PROGRAM) + "\r");
+  ASSERT_TRUE(s.Shows(kWelcomeLine));
+  t.Send("\x1a");
+  ASSERT_TRUE(s.Shows("Stopped"));
+  EXPECT_FALSE(t.AltScreenActive());
+  const size_t before_fg = t.BytesReceived();
+  t.Send("fg\r");
+  ASSERT_TRUE(t.WaitFor(
+      [&] {
+        return t.Received().find("\x1b[2J", before_fg) != std::string::npos &&
+               t.ScreenDump().find(kWelcomeLine) != std::string::npos;
+      },
+      kTimeoutMs))
+      << t.ScreenDump();
+  const std::string_view after_fg = std::string_view(t.Received()).substr(before_fg);
+  EXPECT_EQ(Count(after_fg, "\x1b[?1049h"), 1);
+  EXPECT_EQ(Count(after_fg, "\x1b[2J"), 1);
+  EXPECT_TRUE(t.AltScreenActive());
+  t.Send("n");  // it goes on where it was
+  ASSERT_TRUE(s.Shows("║  n "));
+  t.Send("\x03");
+  ASSERT_TRUE(t.WaitFor([&] { return !t.AltScreenActive(); }, kTimeoutMs));
+  t.Send("exit\r");
+  EXPECT_TRUE(t.WaitForExit(kTimeoutMs));
 }
 
 // Resizing, and a suspend that no shell resumes (so the program carries on at once), both
@@ -120,30 +262,40 @@ TEST(Terminal, SmallTerminalShowsWhatFitsAndResizeAndSuspendRedraw) {
   EXPECT_TRUE(s.Shows(kWelcomeLine));
 }
 
+// The program with its input from a pipe, and its output and errors in files of its folder
+// unless the streams say otherwise.
 struct PipedRun {
-  int exit_code;
+  void Start(const std::string& input, PtyStreams streams = {}) {
+    streams.stdin_from_pipe = true;
+    if (streams.stdout_file.empty()) streams.stdout_file = dir.Path("out");
+    if (streams.stderr_file.empty()) streams.stderr_file = dir.Path("err");
+    terminal.Start({QUILLOMAT_PROGRAM}, dir.Path(), std::move(streams));
+    terminal.WriteStdin(input);
+    terminal.CloseStdin();
+  }
+
+  void Finish() {
+    EXPECT_TRUE(terminal.WaitForExit(2 * kTimeoutMs));
+    EXPECT_EQ(terminal.BytesReceived(), 0u) << "wrote to the terminal";
+    exit_code = ExitCode(terminal.ExitStatus());
+    out = dir.Read("out");
+    err = dir.Read("err");
+  }
+
+  TempDir dir;
+  PtyTerminal terminal{120, 31};
+  int exit_code = -1;
   std::string out;
   std::string err;
 };
 
-PipedRun RunWithPipes(const TempDir& dir, const std::string& input) {
-  PtyTerminal terminal(120, 31);
-  terminal.Start(
-      {QUILLOMAT_PROGRAM}, dir.Path(),
-      {.stdin_from_pipe = true, .stdout_file = dir.Path("out"), .stderr_file = dir.Path("err")});
-  terminal.WriteStdin(input);
-  terminal.CloseStdin();
-  EXPECT_TRUE(terminal.WaitForExit(2 * kTimeoutMs));
-  EXPECT_EQ(terminal.BytesReceived(), 0u) << "wrote to the terminal";
-  return {ExitCode(terminal.ExitStatus()), dir.Read("out"), dir.Read("err")};
-}
-
 TEST(PipedRun, AWholeRunSavesTheLineAndWritesTheTextsInOrderWithoutEscapes) {
-  TempDir dir;
-  const PipedRun run = RunWithPipes(dir, "ndiary\n4hello\nq");
+  PipedRun run;
+  run.Start("ndiary\n4hello\nq");
+  run.Finish();
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(dir.Read("txt/ndiary.txt"), "4hello");
+  EXPECT_EQ(run.dir.Read("txt/ndiary.txt"), "4hello");
   size_t from = 0;
   for (const char* part :
        {"╔═", "╗║", "╝", "Quillomat", " Press N key to create a new text file.",
@@ -158,13 +310,38 @@ TEST(PipedRun, AWholeRunSavesTheLineAndWritesTheTextsInOrderWithoutEscapes) {
   EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
 }
 
+// A closed standard input reads as an empty one.
 TEST(PipedRun, InputEndingBeforeNEndsTheRunWithStatusOneAndOneLine) {
-  for (const std::string input : {"", "xyz", "\x1b[A\r\n"}) {
-    TempDir dir;
-    const PipedRun run = RunWithPipes(dir, input);
-    EXPECT_EQ(run.exit_code, 1) << testing::PrintToString(input);
+  const std::pair<std::string, std::vector<int>> inputs[] = {
+      {"", {}}, {"xyz", {}}, {"\x1b[A\r\n", {}}, {"", {STDIN_FILENO}}};
+  for (const auto& [input, closed_fds] : inputs) {
+    SCOPED_TRACE(testing::PrintToString(input) + (closed_fds.empty() ? "" : " closed"));
+    PipedRun run;
+    run.Start(input, {.closed_fds = closed_fds});
+    run.Finish();
+    EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.err.find("input ended"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    EXPECT_EQ(run.dir.Entries(), (std::set<std::string>{"err", "out", "txt"}));
+  }
+}
+
+// Output that goes nowhere (closed, a pipe nobody reads, a full device) does not stop the run:
+// the document is saved all the same. The runs go on side by side.
+TEST(PipedRun, OutputThatGoesNowhereDoesNotStopTheRun) {
+  const std::pair<const char*, PtyStreams> outputs[] = {
+      {"closed", {.closed_fds = {STDOUT_FILENO}}},
+      {"pipe closed early", {.stdout_to_closed_pipe = true}},
+      {"full device", {.stdout_file = "/dev/full"}}};
+  PipedRun runs[std::size(outputs)];
+  for (size_t i = 0; i < std::size(outputs); ++i)
+    runs[i].Start("ndiary\n4hello\nq", outputs[i].second);
+  for (size_t i = 0; i < std::size(outputs); ++i) {
+    SCOPED_TRACE(outputs[i].first);
+    runs[i].Finish();
+    EXPECT_EQ(runs[i].exit_code, 0) << runs[i].err;
+    EXPECT_EQ(runs[i].err, "");
+    EXPECT_EQ(runs[i].dir.Read("txt/ndiary.txt"), "4hello");
   }
 }
 
