@@ -3,6 +3,7 @@
 // next row whole. Erasing goes back across wrapped rows too.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "console/cell_screen.h"
@@ -22,16 +23,17 @@ class ScreenEcho : public LineEcho {
     int column;
     int row;
   };
-  // Where an echoed character sits, and whether it covers the next cell too.
-  struct Echoed {
-    Position at;
-    bool wide;
+  // A row wrap: which character went first on the new row, and where the row before it ended.
+  // The end is not always the wrap width: a wide character that did not fit leaves a gap, and a
+  // resize moves the edge. Only wraps are kept, so a pasted line costs no memory per character.
+  struct Wrap {
+    size_t character;
+    Position end;
   };
-
-  Position NextPosition(int width) const;
 
   CellScreen& screen_;
   const int& wrap_width_;
-  Position start_;
-  std::vector<Echoed> echoed_;
+  Position end_;  // just after the last character shown
+  size_t shown_ = 0;
+  std::vector<Wrap> wraps_;
 };

@@ -107,26 +107,6 @@ TEST(ClosingScreens, AFailedSaveShowsTheBoxInsteadOfTheSavedNotice) {
   EXPECT_EQ(test.device.now, 0);
 }
 
-// The echo wraps at the right edge, a wide character that does not fit goes whole to the next
-// row, and erasing goes back across the wrap, clearing both cells of a wide character.
-TEST(LineEcho, WrapsAtTheRightEdgeAndErasesBackAcrossTheWrap) {
-  for (const WindowSize size : {WindowSize{120, 31}, WindowSize{80, 24}}) {
-    TestConsole test({"abcd", "\x7f\x7fZ\x15xyz\x7f\r", "a日本\x7f\r"}, {.size = size});
-    MoveCursor(size.columns - 2, 3);
-    SetTextColor(4);
-    EXPECT_EQ(ReadLine(), "xy");
-    EXPECT_EQ(test.Text(size.columns - 2, 3, 2), "xy");
-    EXPECT_EQ(test.At(size.columns - 1, 3).attribute, 4);
-    EXPECT_EQ(test.Text(0, 4, 2), "  ");
-    MoveCursor(size.columns - 2, 10);
-    EXPECT_EQ(ReadLine(), "a日");
-    EXPECT_EQ(test.Text(size.columns - 2, 10, 2), "a ");
-    EXPECT_EQ(test.Text(0, 11, 4), "日  ");
-    EXPECT_EQ(test.console.Screen().CursorColumn(), 2);
-    EXPECT_EQ(test.console.Screen().CursorRow(), 11);
-  }
-}
-
 TEST(ScreenConsole, ControlCharactersInTextNeverReachTheTerminalRaw) {
   TestConsole test;
   WriteText("a\x1b[31mb\x07");
