@@ -9,7 +9,7 @@ class TerminalEcho : public LineEcho {
  public:
   explicit TerminalEcho(ConsoleDevice& device) : device_(device) {}
   void ShowCharacter(std::string_view utf8) override;
-  void EraseLastCharacter(std::string_view) override { device_.WriteEcho("\b \b"); }
+  void EraseLastCharacter(std::string_view utf8) override;
   void EndLine() override { device_.WriteEcho("\r\n"); }
 
  private:

@@ -1,10 +1,11 @@
-// The echo of a typed line on the cell screen, wrapping at the window's edge and erased back
-// across wraps and resizes.
+// The echo of a typed line: on the cell screen, wrapping at the window's edge and erased back
+// across wraps and resizes; and on the keyboard's terminal when output goes to a file.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "console/plain_console.h"
 #include "tests/support/test_console.h"
 
 namespace {
@@ -65,6 +66,28 @@ TEST(ScreenEcho, ErasesWhatWasShownAcrossWrapsAndResizes) {
     EXPECT_EQ(test.At(118, 3).attribute, 4);
     EXPECT_EQ(test.console.Screen().CursorColumn(), c.cursor_column);
     EXPECT_EQ(test.console.Screen().CursorRow(), c.cursor_row);
+  }
+}
+
+class EchoRecorder : public ScriptedDevice {
+ public:
+  using ScriptedDevice::ScriptedDevice;
+  void WriteEcho(std::string_view bytes) override { echo += bytes; }
+  std::string echo;
+};
+
+// Output to a file: Backspace takes back every cell the character took on the keyboard's terminal.
+TEST(TerminalEcho, BackspaceErasesEveryCellOfTheCharacter) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a日\x7f\x7f\r", "a日\b\b  \b\b\b \b\r\n"},
+      {"\xf0\x9f\x98\x80\x7f\r", "\xf0\x9f\x98\x80\b\b  \b\b\r\n"},
+      {"\xc3\xa9\xc2\x85\x7f\r", "\xc3\xa9\xef\xbf\xbd\b \b\r\n"},  // a C1 control shows as U+FFFD
+  };
+  for (const auto& [keys, echo] : cases) {
+    EchoRecorder device({keys}, {});
+    PlainConsole console(device);
+    console.ReadLine();
+    EXPECT_EQ(device.echo, echo) << testing::PrintToString(keys);
   }
 }
 
