@@ -5,11 +5,13 @@
 #include "console/utf8.h"
 
 CellScreen::CellScreen(int width, int height)
-    : width_(width), height_(height), cells_(static_cast<size_t>(width) * height) {}
+    : width_(std::min(width, kMaxWidth)),
+      height_(std::min(height, kMaxHeight)),
+      cells_(static_cast<size_t>(width_) * height_) {}
 
 void CellScreen::GrowTo(int width, int height) {
-  const int new_width = std::max(width, width_);
-  const int new_height = std::max(height, height_);
+  const int new_width = std::clamp(width, width_, kMaxWidth);
+  const int new_height = std::clamp(height, height_, kMaxHeight);
   if (new_width == width_ && new_height == height_) return;
   std::vector<Cell> grown(static_cast<size_t>(new_width) * new_height);
   for (int row = 0; row < height_; ++row) {

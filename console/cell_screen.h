@@ -19,6 +19,13 @@ struct Cell {
 
 class CellScreen {
  public:
+  // The most a screen holds, whatever the window's size: room to spare around the layouts and the
+  // echo of a long line, in 1 MB, when a terminal may claim 65535 by 65535. A bigger window shows
+  // the screen in its top-left part.
+  static constexpr int kMaxWidth = 512;
+  static constexpr int kMaxHeight = 256;
+
+  // Sizes are capped at kMaxWidth by kMaxHeight.
   CellScreen(int width, int height);
 
   int Width() const { return width_; }
@@ -30,7 +37,7 @@ class CellScreen {
   // Goes up with every change of cells or cursor, so a renderer knows when there is nothing new.
   uint64_t Version() const { return version_; }
 
-  // Grows the grid to at least this size; what is already shown stays where it is.
+  // Grows the grid to at least this size, up to the caps; what is already shown stays where it is.
   void GrowTo(int width, int height);
 
   // A position outside the grid is ignored, as the console ignores it: the next write goes

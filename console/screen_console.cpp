@@ -6,10 +6,15 @@
 #include "console/screen_echo.h"
 
 ScreenConsole::ScreenConsole(ConsoleDevice& device)
-    : device_(device),
-      size_(device.Size()),
-      screen_(std::max(size_.columns, kLayoutColumns), std::max(size_.rows, kLayoutRows)),
-      input_(device, *this) {}
+    : device_(device), screen_(kLayoutColumns, kLayoutRows), input_(device, *this) {
+  TakeSize();
+}
+
+void ScreenConsole::TakeSize() {
+  size_ = device_.Size();
+  screen_.GrowTo(size_.columns, size_.rows);
+  shown_size_ = {std::min(size_.columns, screen_.Width()), std::min(size_.rows, screen_.Height())};
+}
 
 void ScreenConsole::MoveCursor(int16_t column, int16_t row) {
   screen_.MoveCursor(column, row);
@@ -24,7 +29,7 @@ void ScreenConsole::WriteGlyph(ConsoleGlyph glyph) {
 }
 
 std::string ScreenConsole::ReadLine() {
-  ScreenEcho echo(screen_, size_.columns);
+  ScreenEcho echo(screen_, shown_size_.columns);
   return input_.ReadLine(echo);
 }
 
@@ -38,7 +43,7 @@ void ScreenConsole::Clear() {
 }
 
 void ScreenConsole::ReportFatal(const std::string& message) {
-  DrawErrorBox(screen_, message, size_.columns, size_.rows);
+  DrawErrorBox(screen_, message, shown_size_.columns, shown_size_.rows);
   Flush();
   if (device_.InputIsTerminal()) input_.WaitForDismissKey();
   device_.Exit(1, "ERROR: " + message);
@@ -50,8 +55,7 @@ void ScreenConsole::EndProcess(int status) {
 }
 
 void ScreenConsole::OnScreenEvent() {
-  size_ = device_.Size();
-  screen_.GrowTo(size_.columns, size_.rows);
+  TakeSize();
   renderer_.Invalidate();
   rendered_version_.reset();
   Flush();

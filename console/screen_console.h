@@ -37,9 +37,11 @@ class ScreenConsole : public Console, private InputChannel::Events {
   void OnScreenEvent() override;
   [[noreturn]] void EndRun(std::string_view message) override;
   void Flush();
+  void TakeSize();
 
   ConsoleDevice& device_;
-  WindowSize size_;
+  WindowSize size_{};        // the window's
+  WindowSize shown_size_{};  // the part of the window the screen covers: the echo wraps at its edge
   CellScreen screen_;
   ScreenRenderer renderer_;
   InputChannel input_;

@@ -42,25 +42,31 @@ bool IsPlainBlank(const Cell& cell) {
 
 std::string ScreenRenderer::Render(const CellScreen& screen, int columns, int rows) {
   std::string out;
-  if (!valid_ || columns != columns_ || rows != rows_) RepaintFromBlank(columns, rows, out);
+  if (!valid_ || columns != columns_ || rows != rows_ ||
+      std::min(columns, screen.Width()) != shown_columns_ ||
+      std::min(rows, screen.Height()) != shown_rows_) {
+    RepaintFromBlank(screen, columns, rows, out);
+  }
   moves_ = 0;
-  const int visible_rows = std::min(rows, screen.Height());
-  for (int row = 0; row < visible_rows; ++row) RenderRow(screen, row, columns, out);
+  for (int row = 0; row < shown_rows_; ++row) RenderRow(screen, row, columns, out);
   // Hiding the cursor keeps it from flickering across the screen while the cells are drawn;
   // text typed at the cursor needs no such care.
   const bool jumps = moves_ > 0;
-  const int cursor_column = std::clamp(screen.CursorColumn(), 0, columns - 1);
-  const int cursor_row = std::clamp(screen.CursorRow(), 0, rows - 1);
+  const int cursor_column = std::clamp(screen.CursorColumn(), 0, shown_columns_ - 1);
+  const int cursor_row = std::clamp(screen.CursorRow(), 0, shown_rows_ - 1);
   MoveTo(cursor_column, cursor_row, out);
   if (jumps) out = "\x1b[?25l" + out + "\x1b[?25h";
   return out;
 }
 
-void ScreenRenderer::RepaintFromBlank(int columns, int rows, std::string& out) {
+void ScreenRenderer::RepaintFromBlank(const CellScreen& screen, int columns, int rows,
+                                      std::string& out) {
   out += "\x1b[0m\x1b[H\x1b[2J";
   columns_ = columns;
   rows_ = rows;
-  shown_.assign(static_cast<size_t>(columns) * rows, Cell{});
+  shown_columns_ = std::min(columns, screen.Width());
+  shown_rows_ = std::min(rows, screen.Height());
+  shown_.assign(static_cast<size_t>(shown_columns_) * shown_rows_, Cell{});
   pen_ = kDefaultAttribute;
   cursor_column_ = 0;
   cursor_row_ = 0;
@@ -68,7 +74,7 @@ void ScreenRenderer::RepaintFromBlank(int columns, int rows, std::string& out) {
 }
 
 void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, std::string& out) {
-  const int visible_columns = std::min(columns, screen.Width());
+  const int visible_columns = shown_columns_;
   auto wanted_at = [&](int column) { return AsSeen(screen.At(column, row)); };
   auto changed = [&](int column) { return Shown(column, row) != wanted_at(column); };
   int last_non_blank = visible_columns - 1;
@@ -87,7 +93,7 @@ void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, s
       MoveTo(column, row, out);
       SetPen(kDefaultAttribute, out);
       out += "\x1b[K";
-      std::fill_n(&Shown(column, row), columns - column, Cell{});
+      std::fill_n(&Shown(column, row), visible_columns - column, Cell{});
       return;
     }
     const Cell wanted = wanted_at(column);

@@ -16,23 +16,30 @@ class ScreenRenderer {
 
   // The terminal's content is unknown (first draw, resize, resume): repaint everything next time.
   void Invalidate() { valid_ = false; }
-  // The bytes that make a terminal of the given size show the top-left part of the screen.
+  // The bytes that make a terminal of the given size show the top-left part of the screen. Where
+  // the terminal is bigger than the screen it stays blank.
   std::string Render(const CellScreen& screen, int columns, int rows);
 
  private:
-  void RepaintFromBlank(int columns, int rows, std::string& out);
+  void RepaintFromBlank(const CellScreen& screen, int columns, int rows, std::string& out);
   void RenderRow(const CellScreen& screen, int row, int columns, std::string& out);
   bool RewriteGap(const CellScreen& screen, int row, int column, int next, std::string& out);
   void EraseCells(int column, int row, int count, std::string& out);
   static std::string CursorPosition(int column, int row);
   void MoveTo(int column, int row, std::string& out);
   void SetPen(uint16_t attribute, std::string& out);
-  Cell& Shown(int column, int row) { return shown_[static_cast<size_t>(row) * columns_ + column]; }
+  Cell& Shown(int column, int row) {
+    return shown_[static_cast<size_t>(row) * shown_columns_ + column];
+  }
 
   bool valid_ = false;
-  int columns_ = 0;
+  int columns_ = 0;  // the terminal's size
   int rows_ = 0;
-  std::vector<Cell> shown_;  // what the terminal shows now
+  // What the terminal shows now, where the screen covers it: never more than the screen holds,
+  // however big the terminal.
+  int shown_columns_ = 0;
+  int shown_rows_ = 0;
+  std::vector<Cell> shown_;
   uint16_t pen_ = kDefaultAttribute;
   int cursor_column_ = -1;  // where the terminal's cursor is; -1 when unknown
   int cursor_row_ = -1;

@@ -73,10 +73,12 @@ class Emulator {
 
 // Random changes of the kinds the screens make: text, wide characters and frame glyphs in
 // several colours, runs of blanks, coloured bands; now and then a resize or a redraw from scratch.
+// The screen grows with the terminal up to 130 by 40, so that a bigger terminal shows it in its
+// top-left part, as a window bigger than the screen's caps does.
 TEST(ScreenRenderer, TheTerminalShowsExactlyTheCellScreenAfterEveryRender) {
   constexpr char32_t kGlyphs[] = {U' ', U' ', U' ', U'a', U'Q', U'é', U'═', U'║', U'╔', U'日'};
   constexpr uint16_t kAttributes[] = {7, 7, 0x0C, 0x09, 0x0F, 0x1F, 0x70, 0x4E, 0x02};
-  constexpr int kSizes[][2] = {{120, 31}, {80, 24}, {130, 40}, {30, 8}};
+  constexpr int kSizes[][2] = {{120, 31}, {80, 24}, {130, 40}, {30, 8}, {150, 50}};
   std::mt19937 random(20261206);
   auto pick = [&](int count) { return static_cast<int>(random() % static_cast<unsigned>(count)); };
 
@@ -87,10 +89,10 @@ TEST(ScreenRenderer, TheTerminalShowsExactlyTheCellScreenAfterEveryRender) {
   Emulator emulator(columns, rows);
   for (int step = 0; step < 2000; ++step) {
     if (pick(25) == 0) {
-      const auto& size = kSizes[pick(4)];
+      const auto& size = kSizes[pick(std::size(kSizes))];
       columns = size[0];
       rows = size[1];
-      screen.GrowTo(columns, rows);
+      screen.GrowTo(std::min(columns, 130), std::min(rows, 40));
       emulator.Resize(columns, rows);
     }
     if (pick(40) == 0) renderer.Invalidate();

@@ -138,6 +138,36 @@ TEST(ScreenConsole, ResizeKeepsTheLayoutAndRedrawsIt) {
   EXPECT_EQ(test.device.output_writes, 3);  // the frame, the repaint, the typed a
 }
 
+// A terminal may claim 65535 by 65535: the screen keeps to its caps, and the echo wraps and the box
+// is centred in the part of the window the screen covers, before and after a resize.
+TEST(ScreenConsole, AWindowOfAnySizeShowsWhatTheCappedScreenHolds) {
+  constexpr WindowSize kHuge{65535, 65535};
+  const struct {
+    WindowSize start;
+    std::optional<WindowSize> resize;
+    int edge;  // where the echo wraps
+    int box_left;
+    int box_top;
+  } runs[] = {
+      {kHuge, {}, 512, 242, 124},
+      {{120, 31}, kHuge, 512, 242, 124},
+      {kHuge, WindowSize{80, 24}, 80, 26, 8},
+  };
+  for (const auto& run : runs) {
+    TestConsole test({"x", "ab\r", "\r"}, {.size = run.start});
+    if (run.resize) test.device.steps.push_front({"", 0, run.resize});
+    WaitForKey();
+    MoveCursor(static_cast<int16_t>(run.edge - 1), 3);
+    EXPECT_EQ(ReadLine(), "ab");
+    EXPECT_EQ(test.Text(run.edge - 1, 3, 1) + test.Text(0, 4, 1), "ab");
+    EXPECT_TRUE(EndingOf([] { ReportFatal("Failed to create file."); }));
+    EXPECT_EQ(test.Text(run.box_left, run.box_top + 2, 28), "║  Failed to create file.  ║");
+    EXPECT_NE(test.device.output.find("Failed to create file."), std::string::npos);
+    EXPECT_EQ(test.console.Screen().Width(), CellScreen::kMaxWidth);
+    EXPECT_EQ(test.console.Screen().Height(), CellScreen::kMaxHeight);
+  }
+}
+
 TEST(ReportFatal, ShowsABoxWaitsForAFreshEnterAndEndsWithStatusOne) {
   TestConsole test({"\r", "x", "\r"});
   IsKeyPressed(kKeyN);
