@@ -28,7 +28,7 @@ bool InputChannel::Fill(int timeout_ms) {
         queue_.Append(arrived_, device_.NowMilliseconds(), line_being_read_);
         // A poll holds what it does not take; input that never brings its key must not grow
         // without bound.
-        if (queue_.MemoryUse() > max_pending_bytes_) events_.EndRun(kTooMuchInputMessage);
+        if (queue_.MemoryUse() > max_input_bytes_) events_.EndRun(kTooMuchInputMessage);
         return true;
       case ConsoleDevice::Wait::kTimeout:
         return false;
@@ -75,7 +75,7 @@ std::string InputChannel::ReadEditedLine(LineEcho& echo) {
   for (;;) {
     if (!WaitForWholeKey()) break;
     const LineEditor::Status status = editor_.Feed(queue_.TakeKey(), echo);
-    if (editor_.LineSize() > kMaxLineBytes) events_.EndRun(kLineTooLongMessage);
+    if (editor_.LineSize() > max_input_bytes_) events_.EndRun(kLineTooLongMessage);
     if (status == LineEditor::Status::kLineDone) {
       line_being_read_ = false;
       return editor_.TakeLine();
@@ -103,7 +103,7 @@ std::string InputChannel::ReadRawLine() {
       }
       line += static_cast<char>(byte);
     }
-    if (line.size() > kMaxLineBytes) events_.EndRun(kLineTooLongMessage);
+    if (line.size() > max_input_bytes_) events_.EndRun(kLineTooLongMessage);
     if (ended_) return line;
     Fill(ConsoleDevice::kNoTimeout);
   }

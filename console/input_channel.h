@@ -25,8 +25,9 @@ class InputChannel {
     [[noreturn]] virtual void EndRun(std::string_view message) = 0;
   };
 
-  InputChannel(ConsoleDevice& device, Events& events, size_t max_pending_bytes = kMaxPendingBytes)
-      : device_(device), events_(events), max_pending_bytes_(max_pending_bytes) {}
+  // max_input_bytes bounds both what a poll may hold and a line.
+  InputChannel(ConsoleDevice& device, Events& events, size_t max_input_bytes = kMaxInputBytes)
+      : device_(device), events_(events), max_input_bytes_(max_input_bytes) {}
 
   bool PollKey(int virtual_key);
   std::string ReadLine(LineEcho& echo);
@@ -45,8 +46,7 @@ class InputChannel {
 
   // Input a poll may hold before it finds its key, and the longest line: far more than any
   // paste, far less than memory. Past either the run ends rather than grow without bound.
-  static constexpr size_t kMaxPendingBytes = size_t{16} << 20;
-  static constexpr size_t kMaxLineBytes = size_t{16} << 20;
+  static constexpr size_t kMaxInputBytes = size_t{16} << 20;
   static constexpr std::string_view kTooMuchInputMessage =
       "quillomat: over 16 MiB of input came without the key the program waits for";
   static constexpr std::string_view kLineTooLongMessage =
@@ -67,7 +67,7 @@ class InputChannel {
 
   ConsoleDevice& device_;
   Events& events_;
-  size_t max_pending_bytes_;
+  size_t max_input_bytes_;
   PendingInput queue_;
   LineEditor editor_;
   std::string arrived_;  // the bytes of one read

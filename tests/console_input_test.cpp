@@ -171,26 +171,58 @@ TEST(KeyPoll, EndedInputEndsTheLoopsWithStatusOneUnlessTheKeyIsQueued) {
   }
 }
 
+// The input channel alone, with a small bound, ending the run as the consoles do.
+struct BoundedChannel : InputChannel::Events, LineEcho {
+  static constexpr size_t kBound = 64;
+  BoundedChannel(const std::vector<std::string>& chunks, ScriptedDeviceOptions options)
+      : device(chunks, options), channel(device, *this, kBound) {}
+  void BeforeWait() override {}
+  void OnScreenEvent() override {}
+  [[noreturn]] void EndRun(std::string_view message) override {
+    throw ProcessEnded{1, std::string(message)};
+  }
+  void ShowCharacter(std::string_view) override {}
+  void EraseLastCharacter(std::string_view) override {}
+  void EndLine() override {}
+
+  ScriptedDevice device;
+  InputChannel channel;
+};
+
 // Input that never brings the polled key, or a line that never ends, stops the run with one
-// line once it passes its bound, instead of taking all memory.
+// line once it passes the bound, instead of taking all memory; a line within it is read whole.
 TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
-  const std::string mebibyte(size_t{1} << 20, 'y');
-  const std::pair<int, std::string_view> runs[] = {
-      {kKeyDigit1 + 4, InputChannel::kTooMuchInputMessage},  // polls 5, which never comes
-      {kKeyN, InputChannel::kLineTooLongMessage},            // then reads the endless line
+  const std::string chunk(16, 'y');
+  struct Run {
+    int polled;
+    std::string_view message;  // empty: the line is read whole
+    int chunks;
+  };
+  const Run runs[] = {
+      {kKeyDigit1 + 4, InputChannel::kTooMuchInputMessage, 5},  // polls 5, which never comes
+      {kKeyN, InputChannel::kLineTooLongMessage, 5},            // then reads an endless line
+      {kKeyN, {}, 3},
   };
   for (const ScriptedDeviceOptions options : {ScriptedDeviceOptions{}, kPipe}) {
-    for (const auto& [key, message] : runs) {
-      TestConsole test({"n"}, options);
-      for (int step = 0; step < 17; ++step) test.device.steps.push_back({mebibyte, kLater});
+    for (const Run& run : runs) {
+      BoundedChannel bounded({"n"}, options);
+      for (int step = 0; step < run.chunks; ++step) bounded.device.steps.push_back({chunk, 1});
+      bounded.device.steps.push_back({"\r\n", 1});
+      std::string line;
       const std::optional<ProcessEnded> ended = EndingOf([&] {
-        while (!IsKeyPressed(key)) {
+        while (!bounded.channel.PollKey(run.polled)) {
+          ASSERT_LE(bounded.channel.PendingMemory(), BoundedChannel::kBound);
         }
-        ReadLine();
+        line = bounded.channel.ReadLine(bounded);
       });
+      if (run.message.empty()) {
+        EXPECT_FALSE(ended.has_value());
+        EXPECT_EQ(line, "n" + std::string(3 * chunk.size(), 'y'));
+        continue;
+      }
       ASSERT_TRUE(ended.has_value());
       EXPECT_EQ(ended->status, 1);
-      EXPECT_EQ(ended->error_message, message);
+      EXPECT_EQ(ended->error_message, run.message);
     }
   }
 }
