@@ -11,15 +11,17 @@
 
 namespace {
 
-// Signals that would end the process are held while a temporary file exists, so an interrupt
-// can never leave one behind; they take effect as soon as the file is renamed or removed.
+// Signals sent to the process (an interrupt, a hang-up, a kill, a timer, a user signal) are held
+// while a temporary file exists, so none can leave one behind; they take effect as soon as the
+// file is renamed or removed. Signals the save itself raises are not held: a blocked fault would
+// strike all the same, and a held SIGXFSZ would stay pending past the time it is ignored.
 class TerminationSignalsHeld {
  public:
   TerminationSignalsHeld() {
     sigset_t held;
-    sigemptyset(&held);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-      sigaddset(&held, signal_number);
+    sigfillset(&held);
+    for (const int own : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT, SIGXFSZ}) {
+      sigdelset(&held, own);
     }
     sigprocmask(SIG_BLOCK, &held, &previous_);
   }
