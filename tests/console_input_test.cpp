@@ -5,6 +5,7 @@
 #include <string>
 
 #include "console/input_channel.h"
+#include "tests/support/bounded_channel.h"
 #include "tests/support/test_console.h"
 
 namespace {
@@ -171,27 +172,10 @@ TEST(KeyPoll, EndedInputEndsTheLoopsWithStatusOneUnlessTheKeyIsQueued) {
   }
 }
 
-// The input channel alone, with a small bound, ending the run as the consoles do.
-struct BoundedChannel : InputChannel::Events, LineEcho {
-  static constexpr size_t kBound = 64;
-  BoundedChannel(const std::vector<std::string>& chunks, ScriptedDeviceOptions options)
-      : device(chunks, options), channel(device, *this, kBound) {}
-  void BeforeWait() override {}
-  void OnScreenEvent() override {}
-  [[noreturn]] void EndRun(std::string_view message) override {
-    throw ProcessEnded{1, std::string(message)};
-  }
-  void ShowCharacter(std::string_view) override {}
-  void EraseLastCharacter(std::string_view) override {}
-  void EndLine() override {}
-
-  ScriptedDevice device;
-  InputChannel channel;
-};
-
 // Input that never brings the polled key, or a line that never ends, stops the run with one
 // line once it passes the bound, instead of taking all memory; a line within it is read whole.
 TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
+  constexpr size_t kBound = 64;
   const std::string chunk(16, 'y');
   struct Run {
     int polled;
@@ -205,13 +189,13 @@ TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
   };
   for (const ScriptedDeviceOptions options : {ScriptedDeviceOptions{}, kPipe}) {
     for (const Run& run : runs) {
-      BoundedChannel bounded({"n"}, options);
+      BoundedChannel bounded({"n"}, options, kBound);
       for (int step = 0; step < run.chunks; ++step) bounded.device.steps.push_back({chunk, 1});
       bounded.device.steps.push_back({"\r\n", 1});
       std::string line;
       const std::optional<ProcessEnded> ended = EndingOf([&] {
         while (!bounded.channel.PollKey(run.polled)) {
-          ASSERT_LE(bounded.channel.PendingMemory(), BoundedChannel::kBound);
+          ASSERT_LE(bounded.channel.PendingMemory(), kBound);
         }
         line = bounded.channel.ReadLine(bounded);
       });

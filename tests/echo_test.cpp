@@ -69,13 +69,6 @@ TEST(ScreenEcho, ErasesWhatWasShownAcrossWrapsAndResizes) {
   }
 }
 
-class EchoRecorder : public ScriptedDevice {
- public:
-  using ScriptedDevice::ScriptedDevice;
-  void WriteEcho(std::string_view bytes) override { echo += bytes; }
-  std::string echo;
-};
-
 // Output to a file: Backspace takes back every cell the character took on the keyboard's terminal.
 TEST(TerminalEcho, BackspaceErasesEveryCellOfTheCharacter) {
   const std::pair<std::string, std::string> cases[] = {
@@ -84,7 +77,7 @@ TEST(TerminalEcho, BackspaceErasesEveryCellOfTheCharacter) {
       {"\xc3\xa9\xc2\x85\x7f\r", "\xc3\xa9\xef\xbf\xbd\b \b\r\n"},  // a C1 control shows as U+FFFD
   };
   for (const auto& [keys, echo] : cases) {
-    EchoRecorder device({keys}, {});
+    ScriptedDevice device({keys}, {});
     PlainConsole console(device);
     console.ReadLine();
     EXPECT_EQ(device.echo, echo) << testing::PrintToString(keys);

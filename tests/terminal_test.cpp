@@ -345,21 +345,4 @@ TEST(PipedRun, OutputThatGoesNowhereDoesNotStopTheRun) {
   }
 }
 
-TEST(PipedRun, KeyboardInputIsEchoedOnTheTerminalWhenOutputIsAFile) {
-  TempDir dir;
-  PtyTerminal terminal(120, 31);
-  terminal.Start({QUILLOMAT_PROGRAM}, dir.Path(), {false, dir.Path("out")});
-  // Keys typed before the program takes the keyboard would be echoed by the terminal itself.
-  ASSERT_TRUE(
-      terminal.WaitFor([&] { return !(terminal.SlaveModes().c_lflag & ECHO); }, kTimeoutMs));
-  terminal.Send("n");
-  terminal.Send("otez\x7fs\r");
-  ASSERT_TRUE(terminal.WaitFor([&] { return std::filesystem::exists(dir.Path("txt/notes.txt")); },
-                               kTimeoutMs));
-  EXPECT_EQ(terminal.RowText(0).substr(0, 6), "notes ") << terminal.ScreenDump();
-  terminal.Send("\x03");
-  ASSERT_TRUE(terminal.WaitForExit(kTimeoutMs));
-  EXPECT_EQ(dir.Read("out").find('\x1b'), std::string::npos);
-}
-
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "console/console.h"
 #include "console/utf8.h"
+#include "tests/support/bounded_channel.h"
 #include "tests/support/test_console.h"
 
 namespace {
@@ -415,38 +416,20 @@ void RunStructured(FuzzedDataProvider& input) {
   }
 }
 
-// The input channel alone with a small bound on what it may hold: whatever comes and whatever the
-// program asks, the pending keys never hold more than the bound, and passing it ends the run.
-class BoundedEvents : public InputChannel::Events {
- public:
-  void BeforeWait() override {}
-  void OnScreenEvent() override {}
-  [[noreturn]] void EndRun(std::string_view message) override {
-    throw ProcessEnded{1, std::string(message)};
-  }
-};
-
-class NoEcho : public LineEcho {
- public:
-  void ShowCharacter(std::string_view) override {}
-  void EraseLastCharacter(std::string_view) override {}
-  void EndLine() override {}
-};
-
+// The input channel alone with a small bound: whatever comes and whatever the program asks, the
+// keys waiting never hold more memory than the bound, and passing it ends the run.
 void RunBounded(FuzzedDataProvider& input) {
   ScriptedDeviceOptions options;
   options.input_is_terminal = input.ConsumeBool();
   options.input_ends = input.ConsumeBool();
-  ScriptedDevice device({}, options);
+  const size_t bound = input.ConsumeIntegralInRange<size_t>(16, 256);
+  BoundedChannel bounded({}, options, bound);
+  InputChannel& channel = bounded.channel;
   const int steps = input.ConsumeIntegralInRange(0, kMaxSteps);
   for (int step = 0; step < steps; ++step) {
-    device.steps.push_back(
+    bounded.device.steps.push_back(
         {input.ConsumeRandomLengthString(64), input.ConsumeIntegralInRange(0, 600)});
   }
-  const size_t bound = input.ConsumeIntegralInRange<size_t>(16, 256);
-  BoundedEvents events;
-  NoEcho echo;
-  InputChannel channel(device, events, bound);
   const int operations = input.ConsumeIntegralInRange(1, kMaxOperations);
   for (int operation = 0; operation < operations; ++operation) {
     switch (input.ConsumeIntegralInRange(0, 2)) {
@@ -458,7 +441,7 @@ void RunBounded(FuzzedDataProvider& input) {
         channel.TakeKey();
         break;
       case 2:
-        channel.ReadLine(echo);
+        channel.ReadLine(bounded);
         break;
     }
     if (channel.PendingMemory() > bound) {

@@ -66,11 +66,12 @@ class ScriptedDevice : public ConsoleDevice {
     output += bytes;
     ++output_writes;
   }
-  void WriteEcho(std::string_view) override {}
+  void WriteEcho(std::string_view bytes) override { echo += bytes; }
 
   std::deque<ScriptStep> steps;
   std::string output;
   int output_writes = 0;
+  std::string echo;  // what the keyboard's terminal was sent
   int64_t now = 0;
 
  protected:

@@ -1,0 +1,26 @@
+// The input channel alone over a scripted device, with a bound of the test's choosing; ending the
+// run throws ProcessEnded, as the test consoles do, and the echo goes nowhere.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "console/input_channel.h"
+#include "tests/support/scripted_device.h"
+
+struct BoundedChannel : InputChannel::Events, LineEcho {
+  BoundedChannel(const std::vector<std::string>& chunks, ScriptedDeviceOptions options,
+                 size_t bound)
+      : device(chunks, options), channel(device, *this, bound) {}
+  void BeforeWait() override {}
+  void OnScreenEvent() override {}
+  [[noreturn]] void EndRun(std::string_view message) override {
+    throw ProcessEnded{1, std::string(message)};
+  }
+  void ShowCharacter(std::string_view) override {}
+  void EraseLastCharacter(std::string_view) override {}
+  void EndLine() override {}
+
+  ScriptedDevice device;
+  InputChannel channel;
+};
