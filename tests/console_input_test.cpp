@@ -201,7 +201,8 @@ TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
       });
       if (run.message.empty()) {
         EXPECT_FALSE(ended.has_value());
-        EXPECT_EQ(line, "n" + std::string(3 * chunk.size(), 'y'));
+        EXPECT_EQ(line.size(), 1 + 3 * chunk.size());
+        EXPECT_EQ(line.find_first_not_of('y', 1), std::string::npos);
         continue;
       }
       ASSERT_TRUE(ended.has_value());
