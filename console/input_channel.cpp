@@ -69,8 +69,6 @@ std::string InputChannel::ReadLine(LineEcho& echo) {
 }
 
 std::string InputChannel::ReadEditedLine(LineEcho& echo) {
-  // Keys typed before the line was asked for (a Ctrl+D among them) are typed ahead, not into it.
-  if (!ended_) Fill(0);
   line_being_read_ = true;
   for (;;) {
     if (!WaitForWholeKey()) break;
@@ -107,6 +105,10 @@ std::string InputChannel::ReadRawLine() {
     if (ended_) return line;
     Fill(ConsoleDevice::kNoTimeout);
   }
+}
+
+void InputChannel::CollectTypedAhead() {
+  if (!ended_) Fill(0);
 }
 
 std::string InputChannel::TakeKey() {

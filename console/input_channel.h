@@ -34,6 +34,9 @@ class InputChannel {
   // Takes one key: a byte, or a whole escape sequence, and returns its bytes. Returns at once,
   // with nothing, when input has ended.
   std::string TakeKey();
+  // Takes in, without waiting, what was typed while the program did not read (during a pause):
+  // keys typed ahead of any line, so a Ctrl+D among them ends nothing.
+  void CollectTypedAhead();
   // For a modal box: waits for Enter, Space or Escape typed from now on; returns at end of input.
   void WaitForDismissKey();
   // Memory the keys typed but not yet taken hold; the run ends as soon as it passes the bound.

@@ -19,6 +19,7 @@ void PlainConsole::WriteGlyph(ConsoleGlyph glyph) {
 }
 
 std::string PlainConsole::ReadLine() {
+  Flush();  // the prompt goes out before the echo of keys typed ahead
   TerminalEcho echo(device_);
   return input_.ReadLine(echo);
 }
@@ -26,6 +27,7 @@ std::string PlainConsole::ReadLine() {
 void PlainConsole::Pause(int milliseconds) {
   Flush();
   SleepFor(device_, milliseconds, [] {});
+  input_.CollectTypedAhead();
 }
 
 void PlainConsole::ReportFatal(const std::string& message) {

@@ -36,6 +36,7 @@ std::string ScreenConsole::ReadLine() {
 void ScreenConsole::Pause(int milliseconds) {
   Flush();
   SleepFor(device_, milliseconds, [this] { OnScreenEvent(); });
+  input_.CollectTypedAhead();
 }
 
 void ScreenConsole::Clear() {

@@ -67,14 +67,17 @@ TEST(LineEditor, CtrlDEndsInputOnlyOnAnEmptyLineBeingRead) {
   EXPECT_EQ(ReadLine(), "");  // later reads return at once
   WaitForKey();               // so does the key wait
 
-  TestConsole ahead({"\004", "3\004"});
+  TestConsole ahead({"\004", "3\004"});  // typed while a key is polled
   while (!IsKeyPressed('3')) {
   }
-  Pause(2000);
-  ahead.device.steps.push_back({"\004\004", 0});  // during the pause
-  ahead.device.steps.push_back({"x\r", kLater});
+  ahead.device.steps.push_back({"\004x\r", kLater});
   EXPECT_EQ(ReadLine(), "3x");
-  ahead.device.steps.push_back({"\004", kLater});
+
+  TestConsole paused({"\004"});  // typed during a pause, before the line is asked for
+  Pause(2000);
+  paused.device.steps.push_back({"y\r", kLater});
+  EXPECT_EQ(ReadLine(), "y");
+  paused.device.steps.push_back({"\004", kLater});
   EXPECT_EQ(ReadLine(), "");
   EXPECT_EQ(ReadLine(), "");
 }
