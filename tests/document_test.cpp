@@ -1,15 +1,26 @@
-// Where a name puts the document, which names are refused, and that a save either replaces the
-// whole document or leaves it exactly as it was, with no temporary file left behind.
+// Where a name puts the document, which names are refused, that a save either replaces the whole
+// document or leaves it exactly as it was, with no temporary file left behind, that the document
+// stays the file it was, and that only trusted links are followed.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -107,46 +118,273 @@ TEST(CreateDocument, TheNoticeSendsNoControlCharacterToPlainOutputEither) {
   EXPECT_EQ(dir.Read("txt/a\x1b[2J\x9b.txt"), "");
 }
 
-mode_t ModeOf(const std::string& path) {
+constexpr uid_t kNobody = 65534;
+constexpr char kText[] = "the new text";
+
+struct stat StatusOf(const TempDir& dir, const std::string& path) {
   struct stat status {};
-  lstat(path.c_str(), &status);
-  return status.st_mode;
+  lstat(dir.Path(path).c_str(), &status);
+  return status;
 }
 
-TEST(WriteDocument, KeepsPermissionsAndFollowsLinks) {
-  WorkingTempDir dir;
-  TestConsole test;
-  dir.Write("txt/diary.txt", "an older entry");
-  chmod(dir.Path("txt/diary.txt").c_str(), 0640);
-  WriteDocument("diary", "new");
-  EXPECT_EQ(ModeOf(dir.Path("txt/diary.txt")) & 07777, 0640u);
-
-  // A new document gets the permissions any new file gets; a link keeps pointing at its file.
-  dir.Write("reference", "");
-  WriteDocument("new", "n");
-  EXPECT_EQ(ModeOf(dir.Path("txt/new.txt")), ModeOf(dir.Path("reference")));
-  std::filesystem::create_symlink("../reference", dir.Path("txt/link.txt"));
-  WriteDocument("link", "through the link");
-  EXPECT_EQ(dir.Read("reference"), "through the link");
-  EXPECT_TRUE(S_ISLNK(ModeOf(dir.Path("txt/link.txt"))));
-  EXPECT_EQ(dir.Entries(), (std::set<std::string>{"reference", "txt", "txt/diary.txt",
-                                                  "txt/link.txt", "txt/new.txt"}));
+// A mode of 0 leaves it as it is, as a link's must be: chmod would change its target's.
+void Own(const TempDir& dir, const std::string& path, uid_t user, gid_t group, mode_t mode) {
+  EXPECT_EQ(lchown(dir.Path(path).c_str(), user, group), 0);
+  if (mode) {
+    EXPECT_EQ(chmod(dir.Path(path).c_str(), mode), 0);
+  }
 }
 
-void LimitFileSizeToZero(bool limited) {
+// A link another user planted: followed, it would steer the write to a file of their choosing.
+void ForeignLink(const TempDir& dir, const std::string& target, const std::string& link) {
+  std::filesystem::create_symlink(target, dir.Path(link));
+  Own(dir, link, kNobody, kNobody, 0);
+}
+
+void MakeSecret(const TempDir& dir) {
+  dir.Write("secret", "root only");
+  Own(dir, "secret", 0, 0, 0600);
+}
+
+// How `run` ends in a child process, as user and group nobody when asked: "" when it returns,
+// else its error message. A run still going after five seconds is killed: a save must not hang.
+std::string EndingInChild(bool as_nobody, const std::function<void()>& run) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (as_nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+      _exit(9);
+    }
+    try {
+      TestConsole test({}, kNoKeyboard);
+      const auto ended = EndingOf(run);
+      _exit(!ended                                  ? 0
+            : ended->status != 1                    ? 8
+            : ended->error_message == kSaveFailed   ? 1
+            : ended->error_message == kCreateFailed ? 2
+                                                    : 8);
+    } catch (...) {
+      _exit(8);
+    }
+  }
+  int status = 0;
+  for (int waited = 0; waitpid(child, &status, WNOHANG) == 0; ++waited) {
+    if (waited == 500) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return "hung";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const char* const endings[] = {"", kSaveFailed, kCreateFailed};
+  if (WIFEXITED(status) && WEXITSTATUS(status) < 3) return endings[WEXITSTATUS(status)];
+  return "child ended with wait status " + std::to_string(status);
+}
+
+enum class Who { kAnyone, kRoot, kNobody };  // kRoot: makes another user's files; kNobody: saves
+
+struct IdentityCase {
+  const char* what;
+  Who who;
+  std::string ending;                        // "" when it saves
+  std::map<std::string, std::string> holds;  // files and what they hold afterwards
+  bool in_place;                             // the file the document leads to keeps its inode
+  std::function<void(TempDir&)> make;
+  const char* created = nullptr;  // a name to create instead of saving "notes"
+  std::function<void(const TempDir&)> check = nullptr;
+};
+
+TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
+  const auto document = [](uid_t user, gid_t group, mode_t mode, mode_t folder_mode) {
+    return [=](TempDir& dir) {
+      dir.Write("txt/notes.txt", "old");
+      Own(dir, "txt/notes.txt", user, group, mode);
+      EXPECT_EQ(chmod(dir.Path("txt").c_str(), folder_mode), 0);
+    };
+  };
+  const auto linked_to_secret = [](mode_t folder_mode) {
+    return [=](TempDir& dir) {
+      MakeSecret(dir);
+      EXPECT_EQ(chmod(dir.Path("txt").c_str(), folder_mode), 0);
+      ForeignLink(dir, "../secret", "txt/notes.txt");
+    };
+  };
+  const auto fifo = [](TempDir& dir) {
+    ASSERT_EQ(mkfifo(dir.Path("txt/notes.txt").c_str(), 0666), 0);
+  };
+  const std::map<std::string, std::string> saved = {{"txt/notes.txt", kText}};
+  const std::map<std::string, std::string> secret_kept = {{"secret", "root only"}};
+  int reader = -1;
+  const IdentityCase cases[] = {
+      {"a new document", Who::kAnyone, "", saved, false,
+       [](TempDir& dir) { dir.Write("reference", ""); }, nullptr,
+       [](const TempDir& dir) {
+         EXPECT_EQ(StatusOf(dir, "txt/notes.txt").st_mode, StatusOf(dir, "reference").st_mode);
+       }},
+      {"a file of one's own", Who::kAnyone, "", saved, false,
+       document(geteuid(), getegid(), 0640, 0755)},
+      {"second hard links",
+       Who::kAnyone,
+       "",
+       {{"txt/notes.txt", kText}, {"txt/copy.txt", kText}, {"outside", kText}},
+       true,
+       [](TempDir& dir) {
+         dir.Write("txt/notes.txt", "old");
+         std::filesystem::create_hard_link(dir.Path("txt/notes.txt"), dir.Path("txt/copy.txt"));
+         std::filesystem::create_hard_link(dir.Path("txt/notes.txt"), dir.Path("outside"));
+       }},
+      {"a folder user nobody cannot write to", Who::kNobody, "", saved, true,
+       document(0, 0, 0666, 0755)},
+      {"another user's file", Who::kRoot, "", saved, false, document(kNobody, kNobody, 0640, 0755)},
+      {"a file of nobody's group", Who::kNobody, "", saved, true,
+       document(0, kNobody, 0664, 01777)},
+      {"nobody's own file in root's group", Who::kNobody, "", saved, true,
+       document(kNobody, 0, 0644, 01777)},
+      {"a link to a device",
+       Who::kAnyone,
+       "",
+       {},
+       true,
+       [](TempDir& dir) {
+         // A node of /dev/null's own where one may be made and used, else /dev/null itself.
+         struct stat null {};
+         stat("/dev/null", &null);
+         std::filesystem::create_directory(dir.Path("devices"));
+         const std::string node = dir.Path("devices/null");
+         const int fd = mknod(node.c_str(), S_IFCHR | 0666, null.st_rdev) == 0
+                            ? open(node.c_str(), O_WRONLY)
+                            : -1;
+         if (fd >= 0) close(fd);
+         std::filesystem::create_symlink(fd >= 0 ? "../devices/null" : "/dev/null",
+                                         dir.Path("txt/notes.txt"));
+       }},
+      {"a FIFO with a reader",
+       Who::kAnyone,
+       "",
+       {},
+       true,
+       [&](TempDir& dir) {
+         fifo(dir);
+         reader = open(dir.Path("txt/notes.txt").c_str(), O_RDONLY | O_NONBLOCK);
+       },
+       nullptr,
+       [&](const TempDir&) {
+         std::string received(100, '\0');
+         received.resize(static_cast<size_t>(
+             std::max<ssize_t>(read(reader, received.data(), received.size()), 0)));
+         close(reader);
+         EXPECT_EQ(received, kText);
+       }},
+      {"a FIFO nobody reads", Who::kAnyone, kSaveFailed, {}, true, fifo},
+      {"another user's link, at the save", Who::kRoot, kSaveFailed, secret_kept, true,
+       linked_to_secret(01777)},
+      {"another user's link, at creation", Who::kRoot, kCreateFailed, secret_kept, true,
+       linked_to_secret(01777), "notes"},
+      {"one's own link swapped for another user's after creation",
+       Who::kRoot,
+       kSaveFailed,
+       {{"secret", "root only"}, {"reference", ""}},
+       true,
+       [&](TempDir& dir) {
+         dir.Write("reference", "");
+         std::filesystem::create_symlink("../reference", dir.Path("txt/notes.txt"));
+         TestConsole test({}, kNoKeyboard);
+         CreateDocument("notes");
+         std::filesystem::remove(dir.Path("txt/notes.txt"));
+         linked_to_secret(0777)(dir);
+       }},
+      {"another user's link to a folder",
+       Who::kRoot,
+       kCreateFailed,
+       {},
+       false,
+       [](TempDir& dir) {
+         std::filesystem::create_directory(dir.Path("elsewhere"));
+         ForeignLink(dir, "../elsewhere", "txt/sub");
+       },
+       "sub/x"},
+      {"txt itself another user's link",
+       Who::kRoot,
+       kCreateFailed,
+       {},
+       false,
+       [](TempDir& dir) {
+         std::filesystem::remove(dir.Path("txt"));
+         std::filesystem::create_directory(dir.Path("elsewhere"));
+         ForeignLink(dir, "elsewhere", "txt");
+       },
+       "notes"},
+      {"one's own link",
+       Who::kAnyone,
+       "",
+       {{"reference", kText}},
+       false,
+       [](TempDir& dir) {
+         dir.Write("reference", "old");
+         std::filesystem::create_symlink("../reference", dir.Path("txt/notes.txt"));
+       }},
+  };
+  int skipped = 0;
+  for (const IdentityCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.who != Who::kAnyone && geteuid() != 0) {
+      ++skipped;
+      continue;
+    }
+    WorkingTempDir dir;
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);  // nobody must reach txt/
+    c.make(dir);
+    struct stat name {};  // the document's own name, and the file it leads to
+    struct stat file {};
+    const bool existed = lstat("txt/notes.txt", &name) == 0 && stat("txt/notes.txt", &file) == 0;
+    auto expected = dir.Entries();
+    const std::string created = c.created ? c.created : "";
+    EXPECT_EQ(
+        EndingInChild(c.who == Who::kNobody,
+                      [&] { c.created ? CreateDocument(created) : WriteDocument("notes", kText); }),
+        c.ending);
+    if (c.ending.empty()) expected.insert("txt/notes.txt");
+    EXPECT_EQ(dir.Entries(), expected);  // no temporary file left, nothing made elsewhere
+    for (const auto& [path, text] : c.holds) EXPECT_EQ(dir.Read(path), text) << path;
+    struct stat name_after {};
+    struct stat file_after {};
+    if (existed) {  // a link stays a link, a FIFO a FIFO; owner, group and permissions stay
+      ASSERT_EQ(lstat("txt/notes.txt", &name_after), 0);
+      ASSERT_EQ(stat("txt/notes.txt", &file_after), 0);
+      EXPECT_EQ(name_after.st_mode, name.st_mode);
+      EXPECT_EQ(file_after.st_mode, file.st_mode);
+      EXPECT_EQ(file_after.st_uid, file.st_uid);
+      EXPECT_EQ(file_after.st_gid, file.st_gid);
+      if (c.in_place) {
+        EXPECT_EQ(file_after.st_ino, file.st_ino);
+      }
+    }
+    if (c.check) c.check(dir);
+  }
+  if (skipped)
+    GTEST_SKIP() << skipped << " cases need root: they save as or make files of user 65534";
+}
+
+// Limited to the older entry's length: the new text passes the limit, the old one fits back.
+void LimitFileSize(bool limited) {
   rlimit limit{};
   getrlimit(RLIMIT_FSIZE, &limit);
-  limit.rlim_cur = limited ? 0 : limit.rlim_max;
+  limit.rlim_cur = limited ? std::string_view("an older entry").size() : limit.rlim_max;
   setrlimit(RLIMIT_FSIZE, &limit);
 }
 #endif
 
-// Each failure strikes at a different step: making the temporary file, writing it, renaming it.
+// Each failure strikes at a different step: making the temporary file, writing it or the document
+// itself, renaming it.
 TEST(WriteDocument, AFailedSaveEndsWithTheBoxAndKeepsTheOlderDocument) {
   const std::pair<const char*, std::function<void(TempDir&)>> failures[] = {
       {"folder removed", [](TempDir& dir) { std::filesystem::remove_all(dir.Path("txt")); }},
 #ifndef _WIN32
-      {"file size limit", [](TempDir&) { LimitFileSizeToZero(true); }},
+      {"file size limit", [](TempDir&) { LimitFileSize(true); }},
+      {"file size limit, written in place",
+       [](TempDir& dir) {
+         std::filesystem::create_hard_link(dir.Path("txt/diary.txt"), dir.Path("txt/copy.txt"));
+         LimitFileSize(true);
+       }},
 #endif
       {"document is a folder",
        [](TempDir& dir) {
@@ -161,9 +399,9 @@ TEST(WriteDocument, AFailedSaveEndsWithTheBoxAndKeepsTheOlderDocument) {
     TestConsole test({}, kNoKeyboard);
     make_it_fail(dir);
     const auto expected = dir.Entries();
-    const auto ended = EndingOf([] { WriteDocument("diary", "new text"); });
+    const auto ended = EndingOf([] { WriteDocument("diary", "a new and longer entry"); });
 #ifndef _WIN32
-    LimitFileSizeToZero(false);
+    LimitFileSize(false);
 #endif
     ASSERT_TRUE(ended);
     EXPECT_EQ(ended->status, 1);
