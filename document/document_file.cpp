@@ -1,5 +1,6 @@
 #include "document/document_file.h"
 
+#include <string>
 #include <string_view>
 
 #include "console/console.h"
@@ -10,8 +11,31 @@ namespace {
 
 #ifdef _WIN32
 constexpr std::string_view kPathSeparators = "/\\";
+
+// Windows opens a device for these names, whatever the extension or folder: the text would go
+// to a printer port or nowhere.
+bool IsDeviceName(std::string_view component) {
+  std::string base(component.substr(0, component.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+      base == "CONOUT$") {
+    return true;
+  }
+  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+// A colon names a stream inside a file, where the text would go unseen, or a drive.
+bool IsRefusedComponent(std::string_view component) {
+  return component.find(':') != std::string_view::npos || IsDeviceName(component);
+}
 #else
 constexpr std::string_view kPathSeparators = "/";
+
+bool IsRefusedComponent(std::string_view) {
+  return false;
+}
 #endif
 
 // A name may reach into subfolders of txt/ but never out of it, and a NUL byte would cut the
@@ -20,7 +44,8 @@ bool StaysInDocumentFolder(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return false;
   for (;;) {
     const size_t end = path.find_first_of(kPathSeparators);
-    if (path.substr(0, end) == "..") return false;
+    const std::string_view component = path.substr(0, end);
+    if (component == ".." || IsRefusedComponent(component)) return false;
     if (end == std::string_view::npos) return true;
     path.remove_prefix(end + 1);
   }

@@ -57,8 +57,17 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
       {"..\\x", {}, ""},
       {"a\\..\\..\\x", {"txt/a"}, ""},
       {"x\x1b[2J\a", {}, ""},  // no control characters in Windows file names
+      {"a:b", {}, ""},         // a stream inside a file
+      {"CON", {}, ""},         // devices, whatever the case, extension or folder
+      {"nul.tar", {}, ""},
+      {"lpt9 ", {}, ""},
+      {"a/Com1", {"txt/a"}, ""},
+      {"com10", {}, "txt/com10.txt"},
+      {"CONSOLE", {}, "txt/CONSOLE.txt"},
 #else
       {"x\x1b[2J\a", {}, "txt/x\x1b[2J\a.txt", "x␛[2J␇"},
+      {"a:b", {}, "txt/a:b.txt"},
+      {"CON", {}, "txt/CON.txt"},
 #endif
       {"x", {"-txt"}, ""},
       {"../x", {}, ""},
