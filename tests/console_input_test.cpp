@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "console/fresh_key_presses.h"
 #include "console/input_channel.h"
 #include "tests/support/bounded_channel.h"
 #include "tests/support/test_console.h"
@@ -155,6 +156,33 @@ TEST(KeyPoll, BlocksOncePerRoundOfKeys) {
     for (int digit = 1; digit <= 9; ++digit) IsKeyPressed('0' + digit);
   }
   EXPECT_EQ(test.device.now, 4 * InputChannel::kPollWaitMilliseconds);
+}
+
+// Windows key states, query by query within one wait: "P" where the poll reads as pressed. A
+// press since the previous query counts only once the wait has asked about that key.
+TEST(KeyPoll, AWaitsFirstQueryOfAKeyCountsItOnlyWhenDownNow) {
+  constexpr uint16_t kDown = FreshKeyPresses::kDownNow;
+  constexpr uint16_t kSince = 0x0001;
+  const std::pair<std::vector<uint16_t>, std::string> queries[] = {
+      {{kSince, 0}, "--"},  // pressed before the wait began (typed into the name, say)
+      {{kSince, kSince}, "-P"},
+      {{kDown | kSince, 0, kDown}, "P-P"},
+      {{0, kSince, 0}, "-P-"},
+  };
+  for (const auto& [states, pressed] : queries) {
+    FreshKeyPresses presses;
+    for (const bool other_wait_first : {false, true}) {
+      if (other_wait_first) {  // the same after another wait, and for another key asked before
+        presses.IsPressed('3', kSince);
+        presses.EndWait();
+        presses.IsPressed('1', kSince);
+      }
+      std::string got;
+      for (const uint16_t state : states) got += presses.IsPressed('2', state) ? 'P' : '-';
+      EXPECT_EQ(got, pressed) << testing::PrintToString(states);
+      presses.EndWait();
+    }
+  }
 }
 
 TEST(KeyPoll, EndedInputEndsTheLoopsWithStatusOneUnlessTheKeyIsQueued) {

@@ -55,6 +55,7 @@ WindowsConsole::WindowsConsole(WindowsStreams& streams)
     : streams_(streams), input_(streams, *this), attribute_(streams.StartingAttribute()) {}
 
 void WindowsConsole::MoveCursor(int16_t column, int16_t row) {
+  presses_.EndWait();
   if (!streams_.OutputIsConsole()) return;  // a file or a pipe has no cursor
   cursor_ = Position{column, row};
   cursor_placed_ = false;
@@ -62,11 +63,13 @@ void WindowsConsole::MoveCursor(int16_t column, int16_t row) {
 }
 
 void WindowsConsole::SetTextColor(uint16_t attribute) {
+  presses_.EndWait();
   attribute_ = attribute;
   SetConsoleTextAttribute(streams_.OutputHandle(), attribute);
 }
 
 void WindowsConsole::WriteText(std::string_view text) {
+  presses_.EndWait();
   if (!streams_.OutputIsConsole()) {
     redirected_output_ += text;
     if (redirected_output_.size() >= kFlushThreshold) Flush();
@@ -81,6 +84,7 @@ void WindowsConsole::WriteText(std::string_view text) {
 // On the console a glyph shows as its box-drawing character whatever the code page; a file or a
 // pipe gets its code page 437 byte.
 void WindowsConsole::WriteGlyph(ConsoleGlyph glyph) {
+  presses_.EndWait();
   if (!streams_.OutputIsConsole()) {
     redirected_output_ += static_cast<char>(glyph.cp437);
     return;
@@ -100,6 +104,7 @@ void WindowsConsole::WriteGlyph(ConsoleGlyph glyph) {
 }
 
 std::string WindowsConsole::ReadLine() {
+  presses_.EndWait();
   if (!KeysFromConsole()) {
     TerminalEcho no_echo(streams_);
     return input_.ReadLine(no_echo);
@@ -119,15 +124,19 @@ bool WindowsConsole::IsKeyPressed(int virtual_key) {
   if (!KeysFromConsole()) return input_.PollKey(virtual_key);
   Flush();
   if (poll_round_.StartsAgain(virtual_key)) ::Sleep(kPollRestMilliseconds);
-  return GetAsyncKeyState(virtual_key) != 0 || KeyPressQueued(virtual_key);
+  // A press still waiting in the console's input counts however old it is, as on terminals.
+  const auto state = static_cast<uint16_t>(GetAsyncKeyState(virtual_key));
+  return presses_.IsPressed(virtual_key, state) || KeyPressQueued(virtual_key);
 }
 
 void WindowsConsole::Pause(int milliseconds) {
+  presses_.EndWait();
   Flush();
   ::Sleep(static_cast<DWORD>(std::max(milliseconds, 0)));
 }
 
 void WindowsConsole::WaitForKey() {
+  presses_.EndWait();
   if (!KeysFromConsole()) {
     input_.TakeKey();
     return;
@@ -138,6 +147,7 @@ void WindowsConsole::WaitForKey() {
 
 // Blanks the whole buffer in the current attribute, as a shell's clear would, without one.
 void WindowsConsole::Clear() {
+  presses_.EndWait();
   if (!streams_.OutputIsConsole()) return;
   glyphs_.Clear();
   const HANDLE output = CurrentOutput();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/fresh_key_presses.h"
 #include "console/glyph_block.h"
 #include "console/input_channel.h"
 #include "console/poll_round.h"
@@ -49,6 +50,7 @@ class WindowsConsole : public Console, private InputChannel::Events {
   WindowsStreams& streams_;
   InputChannel input_;  // keys from a file or a pipe
   PollRound poll_round_;
+  FreshKeyPresses presses_;
   uint16_t attribute_;
   // Where the next write goes. Moves and glyphs only update it; the console's own cursor is
   // placed when something needs it there. Unset after text, which moves the console's cursor.
