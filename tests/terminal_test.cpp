@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -171,35 +170,28 @@ TEST(Terminal, AHangUpMidLineEndsTheRunUnsaved) {
 TEST(Terminal, WithoutCursorControlTextsArePlainKeysAreEchoedAndTheRunSaves) {
   const char* const settings[] = {"TERM=dumb", "TERM", "TERM="};
   Session sessions[std::size(settings)];
-  const auto each = [&](const std::function<void(Session&)>& step) {
-    for (size_t i = 0; i < std::size(settings); ++i) {
-      SCOPED_TRACE(settings[i]);
-      step(sessions[i]);
-    }
-  };
   for (size_t i = 0; i < std::size(settings); ++i) {
     sessions[i].modes_before = sessions[i].terminal.SlaveModes();
     sessions[i].terminal.Start({QUILLOMAT_PROGRAM}, sessions[i].dir.Path(),
                                {.environment = {settings[i]}});
   }
-  each([](Session& s) {
-    ASSERT_TRUE(s.Received(kWelcomeLine));
-    s.terminal.Send("n");
-    s.terminal.Send("otez\x7fs\r");
-  });
-  each([](Session& s) {
-    ASSERT_TRUE(s.Received("Select a text color"));
-    s.terminal.Send("4");
-  });
-  each([](Session& s) {
-    ASSERT_TRUE(s.Received("Enter your text"));
-    s.terminal.Send("hello\r");
-  });
-  each([](Session& s) {
-    ASSERT_TRUE(s.Received(" Quillomat v1.0 by the Quillomat authors"));
-    s.terminal.Send("q");
-  });
-  each([](Session& s) {
+  // What each screen shows, then the keys typed at it.
+  const std::pair<const char*, const char*> steps[] = {
+      {kWelcomeLine, "n"},
+      {" Name your file.", "otez\x7fs\r"},
+      {"Select a text color", "4"},
+      {"Enter your text", "hello\r"},
+      {" Quillomat v1.0 by the Quillomat authors", "q"}};
+  for (const auto& [shown, keys] : steps) {
+    for (size_t i = 0; i < std::size(settings); ++i) {
+      SCOPED_TRACE(settings[i]);
+      ASSERT_TRUE(sessions[i].Received(shown));
+      sessions[i].terminal.Send(keys);
+    }
+  }
+  for (size_t i = 0; i < std::size(settings); ++i) {
+    SCOPED_TRACE(settings[i]);
+    Session& s = sessions[i];
     ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
     EXPECT_EQ(ExitCode(s.terminal.ExitStatus()), 0);
     EXPECT_EQ(s.dir.Read("txt/notes.txt"), "4hello");
@@ -209,7 +201,7 @@ TEST(Terminal, WithoutCursorControlTextsArePlainKeysAreEchoedAndTheRunSaves) {
     EXPECT_NE(received.find("4hello\r"), std::string::npos) << received;
     EXPECT_NE(received.find("The file has been saved as notes.txt"), std::string::npos);
     s.ExpectModesRestored();
-  });
+  }
 }
 
 // Ctrl+Z, then fg, under a shell with job control: the program enters its screen once more, no
