@@ -225,6 +225,14 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
       ForeignLink(dir, "../secret", "txt/notes.txt");
     };
   };
+  // A folder outside txt/ and another user's link to it, in the place of `link`.
+  const auto linked_folder = [](const char* target, const char* link) {
+    return [=](TempDir& dir) {
+      std::filesystem::remove(dir.Path(link));
+      std::filesystem::create_directory(dir.Path("elsewhere"));
+      ForeignLink(dir, target, link);
+    };
+  };
   const auto fifo = [](TempDir& dir) {
     ASSERT_EQ(mkfifo(dir.Path("txt/notes.txt").c_str(), 0666), 0);
   };
@@ -314,21 +322,14 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
        kCreateFailed,
        {},
        false,
-       [](TempDir& dir) {
-         std::filesystem::create_directory(dir.Path("elsewhere"));
-         ForeignLink(dir, "../elsewhere", "txt/sub");
-       },
+       linked_folder("../elsewhere", "txt/sub"),
        "sub/x"},
       {"txt itself another user's link",
        Who::kRoot,
        kCreateFailed,
        {},
        false,
-       [](TempDir& dir) {
-         std::filesystem::remove(dir.Path("txt"));
-         std::filesystem::create_directory(dir.Path("elsewhere"));
-         ForeignLink(dir, "elsewhere", "txt");
-       },
+       linked_folder("elsewhere", "txt"),
        "notes"},
       {"one's own link",
        Who::kAnyone,
