@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -66,6 +67,54 @@ int64_t MonotonicMilliseconds() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// The descriptors' events as select() sees them, for those poll() cannot watch.
+int SelectDescriptors(pollfd* fds, nfds_t count, int timeout_ms) {
+  fd_set readable;
+  fd_set writable;
+  FD_ZERO(&readable);
+  FD_ZERO(&writable);
+  int highest = -1;
+  for (nfds_t i = 0; i < count; ++i) {
+    fds[i].revents = 0;
+    if (fds[i].fd < 0) continue;
+    if (fds[i].events & POLLIN) FD_SET(fds[i].fd, &readable);
+    if (fds[i].events & POLLOUT) FD_SET(fds[i].fd, &writable);
+    highest = std::max(highest, fds[i].fd);
+  }
+  timeval timeout{};
+  timeout.tv_sec = timeout_ms / 1000;
+  timeout.tv_usec = (timeout_ms % 1000) * 1000;
+  const int ready =
+      select(highest + 1, &readable, &writable, nullptr, timeout_ms < 0 ? nullptr : &timeout);
+  if (ready <= 0) return ready;
+  int described = 0;
+  for (nfds_t i = 0; i < count; ++i) {
+    if (fds[i].fd < 0) continue;
+    if (FD_ISSET(fds[i].fd, &readable)) fds[i].revents |= POLLIN;
+    if (FD_ISSET(fds[i].fd, &writable)) fds[i].revents |= POLLOUT;
+    if (fds[i].revents != 0) ++described;
+  }
+  return described;
+}
+
+// Whether poll() called an open descriptor invalid: macOS's poll() does so for devices it cannot
+// watch (/dev/tty, /dev/null), which select() can. Elsewhere POLLNVAL means a closed descriptor.
+bool RefusedByPoll(const pollfd* fds, nfds_t count) {
+  bool refused = false;
+  for (nfds_t i = 0; i < count; ++i) {
+    if (fds[i].fd >= FD_SETSIZE) return false;
+    if ((fds[i].revents & POLLNVAL) && fcntl(fds[i].fd, F_GETFD) != -1) refused = true;
+  }
+  return refused;
+}
+
+// poll(), falling back to select() where the system's poll() refuses a descriptor that is open.
+int WaitForDescriptors(pollfd* fds, nfds_t count, int timeout_ms) {
+  const int ready = poll(fds, count, timeout_ms);
+  if (ready <= 0 || !RefusedByPoll(fds, count)) return ready;
+  return SelectDescriptors(fds, count, timeout_ms);
+}
+
 // Who writes, and so how long an output that takes nothing (a non-blocking one nobody reads) may
 // hold the write up: the program gives up after a second without progress; a signal handler,
 // which must let the process end or stop soon, after 200 ms in all.
@@ -87,7 +136,7 @@ void WriteAll(int fd, std::string_view bytes, Writer writer = Writer::kProgram) 
     if (left <= 0) return;  // nowhere left to show it
     if (error == EINTR) continue;
     pollfd writable{fd, POLLOUT, 0};
-    poll(&writable, 1, static_cast<int>(left));
+    WaitForDescriptors(&writable, 1, static_cast<int>(left));
   }
 }
 
@@ -314,7 +363,7 @@ ConsoleDevice::Wait PosixTerminal::ReadInput(std::string& into, int timeout_ms) 
   const int64_t deadline = NowMilliseconds() + timeout_ms;
   for (;;) {
     const int64_t left = timeout_ms < 0 ? -1 : std::max<int64_t>(deadline - NowMilliseconds(), 0);
-    const int ready = poll(watched, 2, static_cast<int>(left));
+    const int ready = WaitForDescriptors(watched, 2, static_cast<int>(left));
     if (ready < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == ENOMEM) {  // short of memory for a moment
@@ -344,7 +393,7 @@ ConsoleDevice::Wait PosixTerminal::ReadInput(std::string& into, int timeout_ms) 
 
 bool PosixTerminal::Sleep(int timeout_ms) {
   pollfd wake{g_terminal.wake_pipe[0], POLLIN, 0};
-  const int ready = poll(&wake, 1, timeout_ms);
+  const int ready = WaitForDescriptors(&wake, 1, timeout_ms);
   return ready > 0 && DrainWakePipe();
 }
 
