@@ -8,9 +8,14 @@
 
 namespace {
 
-// Folders are opened only to look things up in them, which needs no permission to read them.
-#ifdef O_PATH
+// Folders are opened only to look things up in them, which needs no permission to read them:
+// O_PATH on Linux, POSIX's O_SEARCH where the system has it (macOS 13 and later, recent FreeBSD).
+// Elsewhere they are opened for reading, so there a folder one may search but not read cannot be
+// on the way to a document.
+#if defined(O_PATH)
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#elif defined(O_SEARCH)
+constexpr int kFolderFlags = O_SEARCH | O_DIRECTORY | O_CLOEXEC;
 #else
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
