@@ -28,6 +28,20 @@ void WriteAll(int fd, std::string_view bytes) {
   }
 }
 
+// A started program gets none of the tests' descriptors. The flag is set after the call that
+// opens one, since pipe2 and posix_openpt's O_CLOEXEC are not everywhere; the tests start their
+// programs from one thread, so no program can start in between.
+void CloseOnExec(int fd) {
+  if (fd >= 0) fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+}
+
+bool OpenPipe(int ends[2]) {
+  if (pipe(ends) != 0) return false;
+  CloseOnExec(ends[0]);
+  CloseOnExec(ends[1]);
+  return true;
+}
+
 VTermScreenCell CellOf(VTerm* vterm, int column, int row) {
   VTermScreenCell cell{};
   vterm_screen_get_cell(vterm_obtain_screen(vterm), VTermPos{row, column}, &cell);
@@ -38,7 +52,8 @@ VTermScreenCell CellOf(VTerm* vterm, int column, int row) {
 
 PtyTerminal::PtyTerminal(int columns, int rows) : columns_(columns), rows_(rows) {
   signal(SIGPIPE, SIG_IGN);  // a program that quit early must fail the test, not kill it
-  master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  master_fd_ = posix_openpt(O_RDWR | O_NOCTTY);
+  CloseOnExec(master_fd_);
   if (master_fd_ < 0 || grantpt(master_fd_) != 0 || unlockpt(master_fd_) != 0) {
     throw std::runtime_error("no pseudo-terminal");
   }
@@ -77,11 +92,9 @@ void PtyTerminal::PrintAsShell(std::string_view bytes) {
 void PtyTerminal::Start(const std::vector<std::string>& argv, const std::string& dir,
                         PtyStreams streams) {
   int pipe_ends[2] = {-1, -1};
-  if (streams.stdin_from_pipe && pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (streams.stdin_from_pipe && !OpenPipe(pipe_ends)) throw std::runtime_error("pipe");
   int unread_ends[2] = {-1, -1};
-  if (streams.stdout_to_closed_pipe && pipe2(unread_ends, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe");
-  }
+  if (streams.stdout_to_closed_pipe && !OpenPipe(unread_ends)) throw std::runtime_error("pipe");
   pid_ = fork();
   if (pid_ == 0) {
     setsid();
