@@ -1,0 +1,146 @@
+# Installation and packages. On Linux and the like: the program, its manual page and documents,
+# packed by CPack as a Debian package. On Windows: Quillomat.exe, README.txt and LICENSE.txt,
+# packed as a zip.
+#
+# Install components:
+#   program  the executable, the manual page and the README
+#   license  LICENSE, left out of the Debian package, whose copyright file holds the same text
+#   debian   copyright and changelog as Debian wants them; only the package installs them
+
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(QUILLOMAT_SUMMARY "console program that writes one coloured line into a named document")
+set(QUILLOMAT_MAINTAINER "Quillomat authors <quillomat@example.org>")
+
+# The licence's own copyright line, e.g. "2026 the Quillomat authors".
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE QUILLOMAT_COPYRIGHT REGEX "^Copyright \\(c\\) " LIMIT_COUNT 1)
+string(REGEX REPLACE "^Copyright \\(c\\) " "" QUILLOMAT_COPYRIGHT "${QUILLOMAT_COPYRIGHT}")
+# Files read here are written out again at configure time: a change to them reconfigures.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
+
+if(WIN32)
+  # Notepad before Windows 10 shows a file with bare line feeds as one long line.
+  foreach(document README.md LICENSE)
+    file(READ ${PROJECT_SOURCE_DIR}/${document} text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    get_filename_component(stem ${document} NAME_WE)
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${stem}.txt "${text}")
+  endforeach()
+  # All three files at the top of the zip: Explorer's "Extract all" already makes a folder.
+  install(TARGETS quillomat RUNTIME DESTINATION . COMPONENT program)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt
+    DESTINATION . COMPONENT program)
+
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
+else()
+  # The documents' folder is named after the program, as its package is, not after the project.
+  set(CMAKE_INSTALL_DOCDIR share/doc/quillomat CACHE PATH "Documentation (DATAROOTDIR/doc/quillomat)")
+  include(GNUInstallDirs)
+
+  install(TARGETS quillomat RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)
+
+  # Manual pages are installed compressed, as Debian wants them. They are compressed as they are
+  # installed, so that an install after building the program alone still finds its page; -n
+  # leaves the time out of the header, so the same page always gives the same bytes.
+  find_program(QUILLOMAT_GZIP gzip)
+  set(man_source ${PROJECT_SOURCE_DIR}/docs/quillomat.1)
+  set(man_dir ${CMAKE_INSTALL_MANDIR}/man1)
+  if(QUILLOMAT_GZIP)
+    install(DIRECTORY DESTINATION ${man_dir} COMPONENT program)
+    install(CODE "
+      if(IS_ABSOLUTE \"${man_dir}\")
+        set(page \"\$ENV{DESTDIR}${man_dir}/quillomat.1.gz\")
+      else()
+        set(page \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${man_dir}/quillomat.1.gz\")
+      endif()
+      message(STATUS \"Installing: \${page}\")
+      execute_process(COMMAND \"${QUILLOMAT_GZIP}\" -9 -n -c \"${man_source}\"
+        OUTPUT_FILE \"\${page}\" RESULT_VARIABLE status)
+      if(NOT status EQUAL 0)
+        message(FATAL_ERROR \"Could not compress ${man_source} into \${page}\")
+      endif()
+      file(CHMOD \"\${page}\" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+      list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${page}\")
+      " COMPONENT program)
+  else()
+    install(FILES ${man_source} DESTINATION ${man_dir} COMPONENT program)
+  endif()
+
+  # Debian's machine-readable copyright file, made from LICENSE: the MIT licence is "Expat" in
+  # Debian's names, and its text goes in indented, with " ." for each blank line.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
+  set(license_text "")
+  set(past_copyright FALSE)
+  foreach(line IN LISTS license_lines)
+    if(past_copyright)
+      if(line STREQUAL "")
+        string(APPEND license_text " .\n")
+      else()
+        string(APPEND license_text " ${line}\n")
+      endif()
+    elseif(line MATCHES "^Copyright ")
+      set(past_copyright TRUE)
+    endif()
+  endforeach()
+  string(REGEX REPLACE "^ \\.\n" "" license_text "${license_text}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/debian/copyright
+    "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+    "Upstream-Name: quillomat\n"
+    "Upstream-Contact: ${QUILLOMAT_MAINTAINER}\n"
+    "\n"
+    "Files: *\n"
+    "Copyright: ${QUILLOMAT_COPYRIGHT}\n"
+    "License: Expat\n"
+    "${license_text}")
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/copyright
+    DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+  # A package versioned without a Debian revision is a native one: its changelog is changelog.gz.
+  if(QUILLOMAT_GZIP)
+    execute_process(COMMAND ${QUILLOMAT_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/cmake/debian/changelog
+      OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz
+      DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+  endif()
+
+  set(CPACK_GENERATOR DEB)
+  # One package of the chosen components, rather than everything installed.
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_ALL program debian)
+  set(CPACK_DEBIAN_PACKAGE_NAME quillomat)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUILLOMAT_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION editors)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # CPack puts the summary first, as the synopsis, and indents the rest.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillomat shows a welcome box and waits for the N key, asks for a document
+name and creates txt/<name>.txt in the current directory. It offers nine text
+colours, reads one line of text echoed in the chosen colour, saves it and says
+goodbye.
+
+It runs in any terminal, restoring it however the program ends, and reads its
+keys from a pipe or a file as well. A save never leaves a document
+half-written.")
+endif()
+
+set(CPACK_PACKAGE_VENDOR "the Quillomat authors")
+set(CPACK_PACKAGE_CONTACT "${QUILLOMAT_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${QUILLOMAT_SUMMARY}")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+include(CPack)
