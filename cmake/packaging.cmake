@@ -22,15 +22,18 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
 
 if(WIN32)
-  # Notepad before Windows 10 shows a file with bare line feeds as one long line.
+  # Notepad before Windows 10 shows a file with bare line feeds as one long line, and takes a
+  # UTF-8 file for the ANSI code page unless it starts with a byte order mark.
+  string(ASCII 239 187 191 byte_order_mark)
   foreach(document README.md LICENSE)
     file(READ ${PROJECT_SOURCE_DIR}/${document} text)
     string(REPLACE "\r\n" "\n" text "${text}")
     string(REPLACE "\n" "\r\n" text "${text}")
     get_filename_component(stem ${document} NAME_WE)
-    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${stem}.txt "${text}")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${stem}.txt "${byte_order_mark}${text}")
   endforeach()
-  # All three files at the top of the zip: Explorer's "Extract all" already makes a folder.
+  # All three files at the top of the zip: Explorer's "Extract all" already makes a folder. The
+  # executable goes in as built, already stripped by the Release link.
   install(TARGETS quillomat RUNTIME DESTINATION . COMPONENT program)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt
     DESTINATION . COMPONENT program)
@@ -115,6 +118,7 @@ else()
   endif()
 
   set(CPACK_GENERATOR DEB)
+  set(CPACK_STRIP_FILES ON)
   # One package of the chosen components, rather than everything installed.
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
@@ -141,6 +145,5 @@ set(CPACK_PACKAGE_VENDOR "the Quillomat authors")
 set(CPACK_PACKAGE_CONTACT "${QUILLOMAT_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${QUILLOMAT_SUMMARY}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 include(CPack)
