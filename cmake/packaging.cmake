@@ -50,7 +50,28 @@ else()
   set(CMAKE_INSTALL_DOCDIR share/doc/quillomat CACHE PATH "Documentation (DATAROOTDIR/doc/quillomat)")
   include(GNUInstallDirs)
 
+  # Where a file lands at install time, in code that install(CODE) runs: under DESTDIR, and under
+  # the prefix given then unless the folder is absolute.
+  function(quillomat_installed_path variable dir name)
+    if(IS_ABSOLUTE "${dir}")
+      set(${variable} "\$ENV{DESTDIR}${dir}/${name}" PARENT_SCOPE)
+    else()
+      set(${variable} "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${dir}/${name}" PARENT_SCOPE)
+    endif()
+  endfunction()
+
   install(TARGETS quillomat RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+  # A stripped install (cmake --install --strip, and the package) also drops the compiler's
+  # version comment, as Debian's own packaging tools do.
+  if(CMAKE_STRIP)
+    quillomat_installed_path(program ${CMAKE_INSTALL_BINDIR} $<TARGET_FILE_NAME:quillomat>)
+    install(CODE "
+      if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+          \"${program}\" COMMAND_ERROR_IS_FATAL ANY)
+      endif()
+      " COMPONENT program)
+  endif()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)
 
@@ -62,12 +83,9 @@ else()
   set(man_dir ${CMAKE_INSTALL_MANDIR}/man1)
   if(QUILLOMAT_GZIP)
     install(DIRECTORY DESTINATION ${man_dir} COMPONENT program)
+    quillomat_installed_path(page ${man_dir} quillomat.1.gz)
     install(CODE "
-      if(IS_ABSOLUTE \"${man_dir}\")
-        set(page \"\$ENV{DESTDIR}${man_dir}/quillomat.1.gz\")
-      else()
-        set(page \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${man_dir}/quillomat.1.gz\")
-      endif()
+      set(page \"${page}\")
       message(STATUS \"Installing: \${page}\")
       execute_process(COMMAND \"${QUILLOMAT_GZIP}\" -9 -n -c \"${man_source}\"
         OUTPUT_FILE \"\${page}\" RESULT_VARIABLE status)
