@@ -128,6 +128,11 @@ else()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/copyright
     DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
   # A package versioned without a Debian revision is a native one: its changelog is changelog.gz.
+  # Its latest entry names the version being packed.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog latest_entry LIMIT_COUNT 1)
+  if(NOT latest_entry MATCHES "^quillomat \\(${PROJECT_VERSION}\\) ")
+    message(WARNING "cmake/debian/changelog has no entry for ${PROJECT_VERSION} at its top")
+  endif()
   if(QUILLOMAT_GZIP)
     execute_process(COMMAND ${QUILLOMAT_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/cmake/debian/changelog
       OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
@@ -149,14 +154,14 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # CPack puts the summary first, as the synopsis, and indents the rest.
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillomat shows a welcome box and waits for the N key, asks for a document
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Quillomat shows a welcome box and waits for the N key, asks for a document
 name and creates txt/<name>.txt in the current directory. It offers nine text
 colours, reads one line of text echoed in the chosen colour, saves it and says
 goodbye.
 
-It runs in any terminal, restoring it however the program ends, and reads its
-keys from a pipe or a file as well. A save never leaves a document
-half-written.")
+It runs in any terminal, which it leaves as it found it, and reads its keys
+from a pipe or a file as well. A save never leaves a document half-written.")
 endif()
 
 set(CPACK_PACKAGE_VENDOR "the Quillomat authors")
