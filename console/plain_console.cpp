@@ -15,7 +15,11 @@ void PlainConsole::WriteText(std::string_view text) {
 }
 
 void PlainConsole::WriteGlyph(ConsoleGlyph glyph) {
-  AppendUtf8(pending_output_, glyph.unicode);
+  if (glyph_bytes_ == GlyphBytes::kCodePage437) {
+    pending_output_ += static_cast<char>(glyph.cp437);
+  } else {
+    AppendUtf8(pending_output_, glyph.unicode);
+  }
 }
 
 std::string PlainConsole::ReadLine() {
@@ -31,18 +35,7 @@ void PlainConsole::Pause(int milliseconds) {
 }
 
 void PlainConsole::ReportFatal(const std::string& message) {
-  Flush();
-  device_.Exit(1, "ERROR: " + message);
-}
-
-void PlainConsole::EndProcess(int status) {
-  Flush();
-  device_.Exit(status, {});
-}
-
-void PlainConsole::EndRun(std::string_view message) {
-  Flush();
-  device_.Exit(1, message);
+  Exit(1, "ERROR: " + message);
 }
 
 void PlainConsole::Flush() {

@@ -1,5 +1,7 @@
 // The console for output that is a file or a pipe: text and glyphs go out in the order written,
-// with no escape sequence at all; cursor moves, colours and clearing do nothing.
+// with no escape sequence at all; cursor moves, colours and clearing do nothing. Output is held
+// back until a wait, a pause or the end, then written at once. The Windows console builds on it
+// for the keys from a file or a pipe, the buffering and the way out.
 #pragma once
 
 #include <string>
@@ -10,7 +12,12 @@
 
 class PlainConsole : public Console, private InputChannel::Events {
  public:
-  explicit PlainConsole(ConsoleDevice& device) : device_(device), input_(device, *this) {}
+  // How a frame glyph goes out: in UTF-8, or as its code page 437 byte (Windows' redirected
+  // output, as the console there would have written it).
+  enum class GlyphBytes { kUtf8, kCodePage437 };
+
+  explicit PlainConsole(ConsoleDevice& device, GlyphBytes glyph_bytes = GlyphBytes::kUtf8)
+      : device_(device), input_(device, *this), glyph_bytes_(glyph_bytes) {}
 
   void MoveCursor(int16_t, int16_t) override {}
   void SetTextColor(uint16_t) override {}
@@ -22,15 +29,26 @@ class PlainConsole : public Console, private InputChannel::Events {
   void WaitForKey() override { input_.TakeKey(); }
   void Clear() override {}
   [[noreturn]] void ReportFatal(const std::string& message) override;
-  [[noreturn]] void EndProcess(int status) override;
+  [[noreturn]] void EndProcess(int status) override { Exit(status, {}); }
 
- private:
-  void BeforeWait() override { Flush(); }
-  void OnScreenEvent() override {}
-  [[noreturn]] void EndRun(std::string_view message) override;
-  void Flush();
+ protected:
+  // Brings the output up to date.
+  virtual void Flush();
+  // Brings the output up to date for the last time, as the process ends.
+  virtual void FinishOutput() { Flush(); }
 
   ConsoleDevice& device_;
+
+ private:
+  [[noreturn]] void Exit(int status, std::string_view error_message) {
+    FinishOutput();
+    device_.Exit(status, error_message);
+  }
+  void BeforeWait() override { Flush(); }
+  void OnScreenEvent() override {}
+  [[noreturn]] void EndRun(std::string_view message) override { Exit(1, message); }
+
   InputChannel input_;
+  GlyphBytes glyph_bytes_;
   std::string pending_output_;
 };

@@ -1,6 +1,7 @@
-// Chooses the console before main runs. The Windows console serves every case itself: output
-// to the console or redirected, keys from the keyboard or from redirected input.
+// Chooses the console before main runs: the Windows console's own when it is standard input or
+// output, the plain one when both are files or pipes.
 #include "console/console.h"
+#include "console/plain_console.h"
 #include "console/windows/windows_console.h"
 #include "console/windows/windows_streams.h"
 
@@ -8,6 +9,9 @@ namespace {
 
 Console* OpenPlatformConsole() {
   auto* streams = new WindowsStreams();
+  if (!streams->InputIsTerminal() && !streams->OutputIsConsole()) {
+    return new PlainConsole(*streams, PlainConsole::GlyphBytes::kCodePage437);
+  }
   return new WindowsConsole(*streams);
 }
 

@@ -1,22 +1,13 @@
 #include "console/windows/windows_console.h"
 
-#include <conio.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
-
-#include "console/terminal_echo.h"
 
 namespace {
 
-constexpr size_t kFlushThreshold = size_t{64} * 1024;
-// How long a key poll rests once per round of polled keys. A press during the rest still counts:
-// the key state records presses since the previous query.
-constexpr DWORD kPollRestMilliseconds = 10;
-
-HANDLE CurrentOutput() {
+HANDLE Output() {
   return GetStdHandle(STD_OUTPUT_HANDLE);
 }
 
@@ -25,73 +16,88 @@ void WriteCells(const std::vector<CHAR_INFO>& cells, size_t first, int left, int
   if (width <= 0 || height <= 0) return;
   SMALL_RECT region{static_cast<SHORT>(left), static_cast<SHORT>(top),
                     static_cast<SHORT>(left + width - 1), static_cast<SHORT>(top + height - 1)};
-  WriteConsoleOutputW(CurrentOutput(), cells.data() + first,
+  WriteConsoleOutputW(Output(), cells.data() + first,
                       COORD{static_cast<SHORT>(width), static_cast<SHORT>(height)}, COORD{0, 0},
                       &region);
 }
 
-// Whether a press of the key is waiting in the console's input, still to be read. Keys that come
-// through a pseudo console (an SSH session, a terminal emulator's) reach only this queue, never
-// the key state.
-bool KeyPressQueued(int virtual_key) {
-  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  DWORD count = 0;
-  if (!GetNumberOfConsoleInputEvents(input, &count) || count == 0) return false;
-  std::vector<INPUT_RECORD> events(count);
-  if (!PeekConsoleInputW(input, events.data(), count, &count)) return false;
-  for (DWORD i = 0; i < count; ++i) {
-    const INPUT_RECORD& event = events[i];
-    if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown &&
-        event.Event.KeyEvent.wVirtualKeyCode == virtual_key) {
-      return true;
-    }
+struct ScreenRows {
+  SHORT top;
+  SHORT count;
+};
+
+// Where the program's screen lies in the console's buffer. A buffer no taller than its window is
+// all screen, drawn from its top as in a fresh console. A taller buffer holds the user's history
+// above the cursor, which must stay as it is: the screen is then a window's height of rows from
+// the cursor's line down, the buffer scrolled up to make room as output at its end would scroll
+// it, and the window moved to show the screen.
+ScreenRows TakeScreenRows(HANDLE output) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(output, &info)) return {0, 31};
+  const auto height = static_cast<SHORT>(info.srWindow.Bottom - info.srWindow.Top + 1);
+  if (info.dwSize.Y <= height) return {0, info.dwSize.Y};
+  auto top = static_cast<SHORT>(info.dwCursorPosition.Y + (info.dwCursorPosition.X > 0 ? 1 : 0));
+  const int overflow = top + height - info.dwSize.Y;
+  if (overflow > 0) {
+    const SMALL_RECT kept{0, static_cast<SHORT>(overflow), static_cast<SHORT>(info.dwSize.X - 1),
+                          static_cast<SHORT>(info.dwSize.Y - 1)};
+    CHAR_INFO blank{};
+    blank.Char.UnicodeChar = L' ';
+    blank.Attributes = info.wAttributes;
+    ScrollConsoleScreenBufferW(output, &kept, nullptr, COORD{0, 0}, &blank);
+    top = static_cast<SHORT>(top - overflow);
   }
-  return false;
+  const SMALL_RECT window{info.srWindow.Left, top, info.srWindow.Right,
+                          static_cast<SHORT>(top + height - 1)};
+  SetConsoleWindowInfo(output, TRUE, &window);
+  return {top, height};
 }
 
 }  // namespace
 
 WindowsConsole::WindowsConsole(WindowsStreams& streams)
-    : streams_(streams), input_(streams, *this), attribute_(streams.StartingAttribute()) {}
+    : PlainConsole(streams, GlyphBytes::kCodePage437),
+      draws_(streams.OutputIsConsole()),
+      attribute_(streams.StartingAttribute()) {
+  if (streams.InputIsTerminal()) keyboard_.emplace();
+  if (draws_) {
+    const ScreenRows rows = TakeScreenRows(Output());
+    screen_top_ = rows.top;
+    screen_rows_ = rows.count;
+    lowest_row_ = rows.top;
+  }
+}
 
 void WindowsConsole::MoveCursor(int16_t column, int16_t row) {
-  presses_.EndWait();
-  if (!streams_.OutputIsConsole()) return;  // a file or a pipe has no cursor
-  cursor_ = Position{column, row};
+  EndWait();
+  if (!draws_) return;
+  cursor_ = Position{column, static_cast<int16_t>(screen_top_ + row)};
   cursor_placed_ = false;
-  lowest_row_ = std::max(lowest_row_, row);
+  lowest_row_ = std::max(lowest_row_, cursor_->row);
 }
 
 void WindowsConsole::SetTextColor(uint16_t attribute) {
-  presses_.EndWait();
+  EndWait();
   attribute_ = attribute;
-  SetConsoleTextAttribute(streams_.OutputHandle(), attribute);
+  if (draws_) SetConsoleTextAttribute(Output(), attribute);
 }
 
 void WindowsConsole::WriteText(std::string_view text) {
-  presses_.EndWait();
-  if (!streams_.OutputIsConsole()) {
-    redirected_output_ += text;
-    if (redirected_output_.size() >= kFlushThreshold) Flush();
-    return;
-  }
+  EndWait();
+  if (!draws_) return PlainConsole::WriteText(text);
   DrawGlyphBlock();
   PlaceCursor();
-  streams_.WriteOutput(text);
+  device_.WriteOutput(text);
   cursor_.reset();
 }
 
-// On the console a glyph shows as its box-drawing character whatever the code page; a file or a
-// pipe gets its code page 437 byte.
+// On the console a glyph shows as its box-drawing character whatever the code page.
 void WindowsConsole::WriteGlyph(ConsoleGlyph glyph) {
-  presses_.EndWait();
-  if (!streams_.OutputIsConsole()) {
-    redirected_output_ += static_cast<char>(glyph.cp437);
-    return;
-  }
+  EndWait();
+  if (!draws_) return PlainConsole::WriteGlyph(glyph);
   if (!cursor_) {
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!GetConsoleScreenBufferInfo(CurrentOutput(), &info)) return;
+    if (!GetConsoleScreenBufferInfo(Output(), &info)) return;
     cursor_ = Position{info.dwCursorPosition.X, info.dwCursorPosition.Y};
   }
   const BlockCell cell{glyph.unicode, attribute_};
@@ -104,97 +110,74 @@ void WindowsConsole::WriteGlyph(ConsoleGlyph glyph) {
 }
 
 std::string WindowsConsole::ReadLine() {
-  presses_.EndWait();
-  if (!KeysFromConsole()) {
-    TerminalEcho no_echo(streams_);
-    return input_.ReadLine(no_echo);
-  }
+  EndWait();
+  if (!keyboard_) return PlainConsole::ReadLine();
   Flush();
-  // The console's own line input: keys typed while a poll waited are echoed first, in the
-  // current attribute, and can be erased before Enter.
-  std::string line;
-  for (int byte = std::getchar(); byte != EOF && byte != '\n'; byte = std::getchar()) {
-    line += static_cast<char>(byte);
-  }
+  std::string line = keyboard_->ReadLine();
   cursor_.reset();
   return line;
 }
 
 bool WindowsConsole::IsKeyPressed(int virtual_key) {
-  if (!KeysFromConsole()) return input_.PollKey(virtual_key);
+  if (!keyboard_) return PlainConsole::IsKeyPressed(virtual_key);
   Flush();
-  if (poll_round_.StartsAgain(virtual_key)) ::Sleep(kPollRestMilliseconds);
-  // A press still waiting in the console's input counts however old it is, as on terminals.
-  const auto state = static_cast<uint16_t>(GetAsyncKeyState(virtual_key));
-  return presses_.IsPressed(virtual_key, state) || KeyPressQueued(virtual_key);
+  return keyboard_->IsKeyPressed(virtual_key);
 }
 
+// Keys typed during the pause stay in the console's input, where polls and the line input find
+// them.
 void WindowsConsole::Pause(int milliseconds) {
-  presses_.EndWait();
+  EndWait();
+  if (!keyboard_) return PlainConsole::Pause(milliseconds);
   Flush();
   ::Sleep(static_cast<DWORD>(std::max(milliseconds, 0)));
 }
 
 void WindowsConsole::WaitForKey() {
-  presses_.EndWait();
-  if (!KeysFromConsole()) {
-    input_.TakeKey();
-    return;
-  }
+  EndWait();
+  if (!keyboard_) return PlainConsole::WaitForKey();
   Flush();
-  _getch();
+  keyboard_->WaitForKey();
 }
 
-// Blanks the whole buffer in the current attribute, as a shell's clear would, without one.
+// Blanks the program's screen in the current attribute, as a shell's clear would, without one.
 void WindowsConsole::Clear() {
-  presses_.EndWait();
-  if (!streams_.OutputIsConsole()) return;
+  EndWait();
+  if (!draws_) return;
   glyphs_.Clear();
-  const HANDLE output = CurrentOutput();
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (GetConsoleScreenBufferInfo(output, &info)) {
-    const auto cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+  if (GetConsoleScreenBufferInfo(Output(), &info)) {
+    const auto cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(screen_rows_);
+    const COORD top{0, screen_top_};
     DWORD written = 0;
-    FillConsoleOutputCharacterW(output, L' ', cells, COORD{0, 0}, &written);
-    FillConsoleOutputAttribute(output, attribute_, cells, COORD{0, 0}, &written);
+    FillConsoleOutputCharacterW(Output(), L' ', cells, top, &written);
+    FillConsoleOutputAttribute(Output(), attribute_, cells, top, &written);
   }
-  cursor_ = Position{0, 0};
+  cursor_ = Position{0, screen_top_};
   cursor_placed_ = false;
-  lowest_row_ = 0;
+  lowest_row_ = screen_top_;
 }
 
 // The box needs someone at the keyboard; a run fed from a file or a pipe must not wait on it.
 void WindowsConsole::ReportFatal(const std::string& message) {
   Flush();
-  if (KeysFromConsole()) {
-    MessageBoxA(nullptr, message.c_str(), "ERROR", MB_OK | MB_SETFOREGROUND);
-  }
-  Exit(1, "ERROR: " + message);
-}
-
-void WindowsConsole::EndRun(std::string_view message) {
-  Exit(1, message);
+  if (keyboard_) MessageBoxA(nullptr, message.c_str(), "ERROR", MB_OK | MB_SETFOREGROUND);
+  PlainConsole::ReportFatal(message);
 }
 
 // The shell's prompt comes back on the row below everything the program drew.
-void WindowsConsole::Exit(int status, std::string_view error_message) {
+void WindowsConsole::FinishOutput() {
   Flush();
-  if (streams_.OutputIsConsole()) {
+  if (draws_) {
     CONSOLE_SCREEN_BUFFER_INFO info;
     SHORT row = lowest_row_;
-    if (GetConsoleScreenBufferInfo(CurrentOutput(), &info)) {
-      row = std::max(row, info.dwCursorPosition.Y);
-    }
-    SetConsoleCursorPosition(CurrentOutput(), COORD{0, static_cast<SHORT>(row + 1)});
+    if (GetConsoleScreenBufferInfo(Output(), &info)) row = std::max(row, info.dwCursorPosition.Y);
+    SetConsoleCursorPosition(Output(), COORD{0, static_cast<SHORT>(row + 1)});
   }
-  streams_.Exit(status, error_message);
 }
 
 void WindowsConsole::Flush() {
-  if (!redirected_output_.empty()) {
-    streams_.WriteOutput(redirected_output_);
-    redirected_output_.clear();
-  }
+  PlainConsole::Flush();
   DrawGlyphBlock();
   PlaceCursor();
 }
@@ -220,6 +203,6 @@ void WindowsConsole::DrawGlyphBlock() {
 
 void WindowsConsole::PlaceCursor() {
   if (!cursor_ || cursor_placed_) return;
-  SetConsoleCursorPosition(CurrentOutput(), COORD{cursor_->column, cursor_->row});
+  SetConsoleCursorPosition(Output(), COORD{cursor_->column, cursor_->row});
   cursor_placed_ = true;
 }

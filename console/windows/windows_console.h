@@ -1,21 +1,18 @@
-// The console on Windows. On the console itself it uses the console API: cursor and attribute
-// calls, frames put on screen a rectangle at a time, the console's own line input and its echo,
-// key polls by key state, and a message box for a fatal error. Output to a file or a pipe gets
-// the text and the frame glyphs (as code page 437 bytes) in the order written. Keys come from
-// standard input when it is a file or a pipe, as on every other platform.
+// The console on Windows when the console itself is standard input or output. Drawn on the
+// console: cursor and attribute calls, frames put on screen a rectangle at a time, a message box
+// for a fatal error. Keys from the console: polls by key state, its own line input and echo.
+// Whatever is a file or a pipe instead is served as the plain console serves it.
 #pragma once
 
 #include <optional>
 #include <string>
 
-#include "console/console.h"
-#include "console/fresh_key_presses.h"
 #include "console/glyph_block.h"
-#include "console/input_channel.h"
-#include "console/poll_round.h"
+#include "console/plain_console.h"
+#include "console/windows/windows_keyboard.h"
 #include "console/windows/windows_streams.h"
 
-class WindowsConsole : public Console, private InputChannel::Events {
+class WindowsConsole : public PlainConsole {
  public:
   explicit WindowsConsole(WindowsStreams& streams);
 
@@ -29,7 +26,6 @@ class WindowsConsole : public Console, private InputChannel::Events {
   void WaitForKey() override;
   void Clear() override;
   [[noreturn]] void ReportFatal(const std::string& message) override;
-  [[noreturn]] void EndProcess(int status) override { Exit(status, {}); }
 
  private:
   struct Position {
@@ -37,26 +33,25 @@ class WindowsConsole : public Console, private InputChannel::Events {
     int16_t row;
   };
 
-  bool KeysFromConsole() const { return streams_.InputIsTerminal(); }
-  // Brings the console or the output up to date: glyphs drawn, cursor placed, text written.
-  void Flush();
+  // Everything but a key poll ends a poll's wait.
+  void EndWait() {
+    if (keyboard_) keyboard_->EndWait();
+  }
+  void Flush() override;
+  void FinishOutput() override;
   void DrawGlyphBlock();
   void PlaceCursor();
-  void BeforeWait() override { Flush(); }
-  void OnScreenEvent() override {}
-  [[noreturn]] void EndRun(std::string_view message) override;
-  [[noreturn]] void Exit(int status, std::string_view error_message);
 
-  WindowsStreams& streams_;
-  InputChannel input_;  // keys from a file or a pipe
-  PollRound poll_round_;
-  FreshKeyPresses presses_;
+  const bool draws_;                         // standard output is the console
+  std::optional<WindowsKeyboard> keyboard_;  // set when standard input is the console
   uint16_t attribute_;
-  // Where the next write goes. Moves and glyphs only update it; the console's own cursor is
-  // placed when something needs it there. Unset after text, which moves the console's cursor.
+  // The program's screen in the console's buffer: its top row and its height.
+  int16_t screen_top_ = 0;
+  int16_t screen_rows_ = 0;
+  // Where the next write goes, in buffer rows. Moves and glyphs only update it; the console's own
+  // cursor is placed when something needs it there. Unset after text, which moves the cursor.
   std::optional<Position> cursor_;
   bool cursor_placed_ = true;
-  int16_t lowest_row_ = 0;  // the lowest row drawn on since the last clear
+  int16_t lowest_row_ = 0;  // the lowest buffer row drawn on since the screen was taken
   GlyphBlock glyphs_;
-  std::string redirected_output_;
 };

@@ -12,7 +12,6 @@ class WindowsStreams : public ConsoleDevice {
   WindowsStreams();
 
   bool OutputIsConsole() const { return output_is_console_; }
-  void* OutputHandle() const { return output_; }  // obtained once, at start-up
   uint16_t StartingAttribute() const { return starting_attribute_; }
 
   bool InputIsTerminal() const override { return input_is_console_; }

@@ -1,0 +1,22 @@
+// Keys from the Windows console itself: polls by key state, the console's own line input with
+// its echo, and one key read for the last wait.
+#pragma once
+
+#include <string>
+
+#include "console/fresh_key_presses.h"
+#include "console/poll_round.h"
+
+class WindowsKeyboard {
+ public:
+  bool IsKeyPressed(int virtual_key);
+  std::string ReadLine();
+  void WaitForKey();
+  // Anything the program does between two polls ends their wait: a key's next poll is then the
+  // first of a new wait, and an old press no longer counts.
+  void EndWait() { presses_.EndWait(); }
+
+ private:
+  PollRound poll_round_;
+  FreshKeyPresses presses_;
+};
