@@ -1,25 +1,27 @@
 // Prints what the console of a running Quillomat.exe shows, for the end-to-end check under Wine:
-// a line with the cursor's column and row in the window, then each row of the window as UTF-8
-// text followed by a line of its cells' attributes, two hex digits a cell.
+// a line with the cursor's column and row in the window and the window's top row in the buffer,
+// then each row of the window as UTF-8 text followed by a line of its cells' attributes, two hex
+// digits a cell. Usage: quillomat_console_reader [--buffer] [PROGRAM]. --buffer reads every row of
+// the buffer, and the cursor's row in it, instead of the window; PROGRAM (Quillomat.exe unless
+// given) is the process whose console is read.
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <tlhelp32.h>
 
 #include <cstdio>
-#include <cwchar>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-DWORD FindProgram() {
+DWORD FindProgram(const char* name) {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32W entry{};
+  PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
   DWORD found = 0;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more;
-       more = Process32NextW(snapshot, &entry)) {
-    if (_wcsicmp(entry.szExeFile, L"Quillomat.exe") == 0) found = entry.th32ProcessID;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (_stricmp(entry.szExeFile, name) == 0) found = entry.th32ProcessID;
   }
   CloseHandle(snapshot);
   return found;
@@ -27,8 +29,17 @@ DWORD FindProgram() {
 
 }  // namespace
 
-int main() {
-  const DWORD program = FindProgram();
+int main(int argc, char** argv) {
+  bool whole_buffer = false;
+  const char* name = "Quillomat.exe";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--buffer") == 0) {
+      whole_buffer = true;
+    } else {
+      name = argv[i];
+    }
+  }
+  const DWORD program = FindProgram(name);
   FreeConsole();
   if (program == 0 || !AttachConsole(program)) return 2;
   const HANDLE screen =
@@ -36,7 +47,9 @@ int main() {
                   nullptr, OPEN_EXISTING, 0, nullptr);
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(screen, &info)) return 3;
-  const SMALL_RECT window = info.srWindow;
+  const SMALL_RECT window = whole_buffer ? SMALL_RECT{0, 0, static_cast<SHORT>(info.dwSize.X - 1),
+                                                      static_cast<SHORT>(info.dwSize.Y - 1)}
+                                         : info.srWindow;
   const SHORT width = static_cast<SHORT>(window.Right - window.Left + 1);
   const SHORT height = static_cast<SHORT>(window.Bottom - window.Top + 1);
   std::vector<CHAR_INFO> cells(static_cast<size_t>(width) * height);
@@ -44,8 +57,8 @@ int main() {
   if (!ReadConsoleOutputW(screen, cells.data(), COORD{width, height}, COORD{0, 0}, &region)) {
     return 4;
   }
-  std::printf("%d %d\n", info.dwCursorPosition.X - window.Left,
-              info.dwCursorPosition.Y - window.Top);
+  std::printf("%d %d %d\n", info.dwCursorPosition.X - window.Left,
+              info.dwCursorPosition.Y - window.Top, info.srWindow.Top);
   for (int row = 0; row < height; ++row) {
     std::wstring text;
     std::string attributes;
