@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "console/utf8.h"
@@ -130,9 +131,9 @@ void AppendEscaped(std::string& out, char32_t glyph) {
   AppendUtf8(out, allowed ? glyph : kReplacementCharacter);
 }
 
-// The screen's top-left part that holds everything drawn: the screens are anchored at the
-// top-left corner, and blank rows and columns past the drawing only make the picture smaller in
-// the README.
+// The screen's top-left part that holds everything drawn. The screens are anchored at the top-left
+// corner; the blank rows and columns past the drawing are left out, so that a small box makes a
+// small picture in the README.
 std::pair<int, int> DrawnSize(const Screen& screen) {
   int columns = 0;
   int rows = 0;
