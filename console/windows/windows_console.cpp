@@ -21,6 +21,8 @@ void WriteCells(const std::vector<CHAR_INFO>& cells, size_t first, int left, int
                       &region);
 }
 
+constexpr SHORT kLayoutRows = 31;
+
 struct ScreenRows {
   SHORT top;
   SHORT count;
@@ -36,8 +38,10 @@ ScreenRows TakeScreenRows(HANDLE output) {
   if (!GetConsoleScreenBufferInfo(output, &info)) return {0, 31};
   const auto height = static_cast<SHORT>(info.srWindow.Bottom - info.srWindow.Top + 1);
   if (info.dwSize.Y <= height) return {0, info.dwSize.Y};
+  // Room for every row of the layouts, even below a window shorter than they are.
+  const auto rows = std::min(std::max(height, kLayoutRows), info.dwSize.Y);
   auto top = static_cast<SHORT>(info.dwCursorPosition.Y + (info.dwCursorPosition.X > 0 ? 1 : 0));
-  const int overflow = top + height - info.dwSize.Y;
+  const int overflow = top + rows - info.dwSize.Y;
   if (overflow > 0) {
     const SMALL_RECT kept{0, static_cast<SHORT>(overflow), static_cast<SHORT>(info.dwSize.X - 1),
                           static_cast<SHORT>(info.dwSize.Y - 1)};
@@ -50,7 +54,7 @@ ScreenRows TakeScreenRows(HANDLE output) {
   const SMALL_RECT window{info.srWindow.Left, top, info.srWindow.Right,
                           static_cast<SHORT>(top + height - 1)};
   SetConsoleWindowInfo(output, TRUE, &window);
-  return {top, height};
+  return {top, rows};
 }
 
 }  // namespace
