@@ -22,6 +22,18 @@ void WriteAll(HANDLE handle, std::string_view bytes) {
   }
 }
 
+// The console's colour when the program started, for the break handler.
+HANDLE g_console_output = nullptr;
+WORD g_starting_attribute = 7;
+
+// Ctrl+C, Ctrl+Break and closing the window end the process the usual way, but first the console
+// gets its starting colour back, as on every other way out; the shell's prompt would otherwise
+// come back in the colour of the text being typed.
+BOOL WINAPI RestoreColorOnBreak(DWORD) {
+  SetConsoleTextAttribute(g_console_output, g_starting_attribute);
+  return FALSE;  // on to the default handler, which ends the process
+}
+
 }  // namespace
 
 WindowsStreams::WindowsStreams()
@@ -32,6 +44,9 @@ WindowsStreams::WindowsStreams()
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (output_is_console_ && GetConsoleScreenBufferInfo(output_, &info)) {
     starting_attribute_ = info.wAttributes;
+    g_console_output = output_;
+    g_starting_attribute = starting_attribute_;
+    SetConsoleCtrlHandler(RestoreColorOnBreak, TRUE);
   }
 }
 

@@ -1,9 +1,14 @@
 // Prints what the console of a running Quillomat.exe shows, for the end-to-end check under Wine:
-// a line with the cursor's column and row in the window and the window's top row in the buffer,
-// then each row of the window as UTF-8 text followed by a line of its cells' attributes, two hex
-// digits a cell. Usage: quillomat_console_reader [--buffer] [PROGRAM]. --buffer reads every row of
-// the buffer, and the cursor's row in it, instead of the window; PROGRAM (Quillomat.exe unless
-// given) is the process whose console is read.
+// a line with the cursor's column and row in the window, the window's top row in the buffer and
+// the console's current attribute, then each row of the window as UTF-8 text followed by a line
+// of its cells' attributes, two hex digits a cell.
+// Usage: quillomat_console_reader [--buffer] [PROGRAM]
+//   --buffer reads every row of the buffer, and the cursor's row in it, instead of the window;
+//   PROGRAM (Quillomat.exe unless given) is the process whose console is read.
+// Or: quillomat_console_reader --host COMMAND_LINE
+//   runs the command in this console and then stays, for as long as it is let, so that what the
+//   command left behind can be read: a shell in its place (Wine's cmd) would end with it on
+//   Ctrl+C.
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <tlhelp32.h>
@@ -15,21 +20,43 @@
 
 namespace {
 
+// A process of that name other than this one.
 DWORD FindProgram(const char* name) {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
   DWORD found = 0;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (_stricmp(entry.szExeFile, name) == 0) found = entry.th32ProcessID;
+    if (_stricmp(entry.szExeFile, name) == 0 && entry.th32ProcessID != GetCurrentProcessId()) {
+      found = entry.th32ProcessID;
+    }
   }
   CloseHandle(snapshot);
   return found;
 }
 
+// Ctrl+C is for the command: the host lets it pass without ending.
+BOOL WINAPI IgnoreBreak(DWORD) {
+  return TRUE;
+}
+
+int Host(char* command_line) {
+  SetConsoleCtrlHandler(IgnoreBreak, TRUE);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return 2;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  for (;;) Sleep(INFINITE);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--host") == 0) return Host(argv[2]);
   bool whole_buffer = false;
   const char* name = "Quillomat.exe";
   for (int i = 1; i < argc; ++i) {
@@ -57,8 +84,8 @@ int main(int argc, char** argv) {
   if (!ReadConsoleOutputW(screen, cells.data(), COORD{width, height}, COORD{0, 0}, &region)) {
     return 4;
   }
-  std::printf("%d %d %d\n", info.dwCursorPosition.X - window.Left,
-              info.dwCursorPosition.Y - window.Top, info.srWindow.Top);
+  std::printf("%d %d %d %d\n", info.dwCursorPosition.X - window.Left,
+              info.dwCursorPosition.Y - window.Top, info.srWindow.Top, info.wAttributes);
   for (int row = 0; row < height; ++row) {
     std::wstring text;
     std::string attributes;
