@@ -68,22 +68,19 @@ constexpr int kCellHeight = 170;
 constexpr int kBaseline = 136;  // the font's ascent below the top of a cell
 constexpr int kPadding = 120;
 
-constexpr char32_t kRightHalf = 0xFFFFFFFF;  // libvterm's cell under the right half of a wide one
-
+// The screens use foreground colours only, and no wide characters: a cell is its glyph and colour.
 struct Cell {
   char32_t glyph;
   int foreground;  // -1: the default, else a palette index
-  int background;
 };
 
 using Screen = std::vector<std::vector<Cell>>;  // [row][column]
 
 bool IsBlank(const Cell& cell) {
-  return cell.glyph == U' ' && cell.background == -1;
+  return cell.glyph == U' ';
 }
 
-const char* ColourOf(int index, const char* default_colour) {
-  if (index == -1) return default_colour;
+const char* ColourOf(int index) {
   if (index < 0 || index > 15) {
     // The program only uses the 16 colours; anything else means the pictures need a new palette.
     throw std::runtime_error("a cell has a colour outside the 16-colour palette: " +
@@ -96,8 +93,7 @@ Screen Snapshot(PtyTerminal& terminal) {
   Screen screen(kRows, std::vector<Cell>(kColumns));
   for (int row = 0; row < kRows; ++row) {
     for (int column = 0; column < kColumns; ++column) {
-      screen[row][column] = {terminal.CharAt(column, row), terminal.ForegroundAt(column, row),
-                             terminal.BackgroundAt(column, row)};
+      screen[row][column] = {terminal.CharAt(column, row), terminal.ForegroundAt(column, row)};
     }
   }
   return screen;
@@ -167,21 +163,6 @@ std::string ToSvg(const Screen& screen, std::string_view title) {
   svg += "<rect width=\"100%\" height=\"100%\" rx=\"6\" fill=\"" + std::string(kDefaultBackground) +
          "\"/>\n";
 
-  // Backgrounds first, one rectangle per run of cells in the same colour.
-  for (int row = 0; row < rows; ++row) {
-    for (int column = 0; column < columns;) {
-      const int background = screen[row][column].background;
-      int end = column + 1;
-      while (end < columns && screen[row][end].background == background) ++end;
-      if (background != -1) {
-        svg += "<rect x=\"" + x_of(column) + "\" y=\"" + Px(kPadding + row * kCellHeight) +
-               "\" width=\"" + Px((end - column) * kCellWidth) + "\" height=\"" + Px(kCellHeight) +
-               "\" fill=\"" + ColourOf(background, kDefaultBackground) + "\"/>\n";
-      }
-      column = end;
-    }
-  }
-
   // Text: one <text> per row, one <tspan> per run of cells in the same colour. Every character
   // gets its own x, so the cells line up whatever widths the viewer's monospace font (or the font
   // it falls back to for box drawing) has. A single blank inside a run is kept as a space; longer
@@ -191,9 +172,7 @@ std::string ToSvg(const Screen& screen, std::string_view title) {
   for (int row = 0; row < rows; ++row) {
     std::string runs;
     const std::vector<Cell>& cells = screen[row];
-    auto starts_run = [&](int column) {
-      return column < columns && !IsBlank(cells[column]) && cells[column].glyph != kRightHalf;
-    };
+    auto starts_run = [&](int column) { return column < columns && !IsBlank(cells[column]); };
     for (int column = 0; column < columns;) {
       if (!starts_run(column)) {
         ++column;
@@ -208,9 +187,7 @@ std::string ToSvg(const Screen& screen, std::string_view title) {
       };
       while (column < columns) {
         const Cell& cell = cells[column];
-        if (cell.glyph == kRightHalf) {  // drawn with the wide character before it
-          ++column;
-        } else if (!IsBlank(cell) && cell.foreground == foreground) {
+        if (!IsBlank(cell) && cell.foreground == foreground) {
           add(column++, cell.glyph);
         } else if (IsBlank(cell) && starts_run(column + 1) &&
                    cells[column + 1].foreground == foreground) {
@@ -220,7 +197,7 @@ std::string ToSvg(const Screen& screen, std::string_view title) {
         }
       }
       runs += "<tspan x=\"" + xs + "\"";
-      if (foreground != -1) runs += " fill=\"" + std::string(ColourOf(foreground, "")) + "\"";
+      if (foreground != -1) runs += " fill=\"" + std::string(ColourOf(foreground)) + "\"";
       runs += ">" + text + "</tspan>";
     }
     if (runs.empty()) continue;

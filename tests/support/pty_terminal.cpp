@@ -214,13 +214,6 @@ int PtyTerminal::ForegroundAt(int column, int row) {
   return VTERM_COLOR_IS_INDEXED(&colour) ? colour.indexed.idx : -2;
 }
 
-int PtyTerminal::BackgroundAt(int column, int row) {
-  Pump();
-  const VTermColor colour = CellOf(vterm_, column, row).bg;
-  if (VTERM_COLOR_IS_DEFAULT_BG(&colour)) return -1;
-  return VTERM_COLOR_IS_INDEXED(&colour) ? colour.indexed.idx : -2;
-}
-
 std::string PtyTerminal::RowText(int row) {
   std::string text;
   for (int column = 0; column < columns_; ++column) {

@@ -52,7 +52,6 @@ class PtyTerminal {
   std::string RowText(int row);
   char32_t CharAt(int column, int row);
   int ForegroundAt(int column, int row);  // -1: the terminal's default, else the palette index
-  int BackgroundAt(int column, int row);  // the same for the background
   std::pair<int, int> Cursor();           // column, row
   bool CursorVisible() const { return cursor_visible_; }
   bool AltScreenActive() const { return alt_screen_; }
