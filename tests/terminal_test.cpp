@@ -1,7 +1,10 @@
 // The real program in a pseudo-terminal whose screen a terminal emulator reads, and with its input
 // and output as pipes and files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 
@@ -131,6 +134,21 @@ TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
     EXPECT_EQ(WTERMSIG(s.terminal.ExitStatus()), signal_number);
     s.ExpectTerminalRestored();
   }
+  // And in a save to a FIFO whose reader takes nothing: with nothing to undo, nothing holds it.
+  Session s;
+  ASSERT_EQ(mkfifo(s.dir.Path("txt/nf.txt").c_str(), 0666), 0);
+  const int reader = open(s.dir.Path("txt/nf.txt").c_str(), O_RDONLY | O_NONBLOCK);
+  s.StartAfterPrompt(kWelcomeLine, {.stdin_from_pipe = true});
+  s.terminal.WriteStdin("nf\n4" + std::string(200000, 'x') + "\nq");
+  int queued = 0;  // the FIFO is full: the save waits
+  ASSERT_TRUE(s.terminal.WaitFor(
+      [&] { return ioctl(reader, FIONREAD, &queued) == 0 && queued >= 65536; }, kTimeoutMs));
+  s.terminal.Send("\x03");
+  ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
+  EXPECT_TRUE(WIFSIGNALED(s.terminal.ExitStatus()));
+  EXPECT_EQ(WTERMSIG(s.terminal.ExitStatus()), SIGINT);
+  s.ExpectTerminalRestored();
+  close(reader);
 }
 
 // Output to a file past its size limit: the write that fails raises SIGXFSZ, which ends the
