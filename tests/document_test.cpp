@@ -7,14 +7,27 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+#ifdef __linux__
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+
+#include <cstddef>
+#endif
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -155,14 +168,41 @@ void MakeSecret(const TempDir& dir) {
   Own(dir, "secret", 0, 0, 0600);
 }
 
+#ifdef __linux__
+// Refuses every open that would create a file without O_EXCL, as the kernel's protected_regular
+// refuses one of another user's file in a shared sticky folder, even to root.
+bool RefuseCreatingWithoutExclusive() {
+  constexpr unsigned kFlags = offsetof(seccomp_data, args[2]) +
+                              (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);  // the low half
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 0, 4),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFlags),
+      BPF_STMT(BPF_ALU | BPF_AND | BPF_K, O_CREAT | O_EXCL),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, O_CREAT, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+#else
+bool RefuseCreatingWithoutExclusive() {
+  return true;
+}
+#endif
+
 // How `run` ends in a child process, as user and group nobody when asked: "" when it returns,
 // else its error message. A run still going after five seconds is killed: a save must not hang.
+// The child may not open an existing file with O_CREAT, which the kernel may refuse.
 std::string EndingInChild(bool as_nobody, const std::function<void()>& run) {
   const pid_t child = fork();
   if (child == 0) {
     if (as_nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
       _exit(9);
     }
+    if (!RefuseCreatingWithoutExclusive()) _exit(7);
     try {
       TestConsole test({}, kNoKeyboard);
       const auto ended = EndingOf(run);
@@ -196,6 +236,46 @@ bool OthersCanReach(std::filesystem::path folder) {
   }
   return true;
 }
+
+#ifdef __linux__
+// Every extended attribute of the file a path leads to, with its value.
+std::map<std::string, std::string> AttributesOf(const std::string& path) {
+  std::map<std::string, std::string> attributes;
+  std::string names(65536, '\0');
+  const ssize_t size = listxattr(path.c_str(), names.data(), names.size());
+  for (size_t at = 0; size > 0 && at < static_cast<size_t>(size); at += strlen(&names[at]) + 1) {
+    std::string value(65536, '\0');
+    const ssize_t length = getxattr(path.c_str(), &names[at], value.data(), value.size());
+    attributes[&names[at]] = value.substr(0, static_cast<size_t>(std::max<ssize_t>(length, 0)));
+  }
+  return attributes;
+}
+
+// The access ACL that `setfacl -m u:nobody:rw` gives a file of mode 0640, as the kernel stores
+// it: the mask, and so the mode's group bits, become read and write.
+std::string AclLettingNobodyWrite() {
+  const auto little_endian = [](unsigned value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
+    return out;
+  };
+  const unsigned entries[][3] = {// tag, permissions, user
+                                 {0x01, 6, ~0u},
+                                 {0x02, 6, kNobody},
+                                 {0x04, 4, ~0u},
+                                 {0x10, 6, ~0u},
+                                 {0x20, 0, ~0u}};
+  std::string acl = little_endian(2, 4);
+  for (const auto& [tag, permissions, user] : entries) {
+    acl += little_endian(tag, 2) + little_endian(permissions, 2) + little_endian(user, 4);
+  }
+  return acl;
+}
+#else
+std::map<std::string, std::string> AttributesOf(const std::string&) {
+  return {};
+}
+#endif
 
 enum class Who { kAnyone, kRoot, kNobody };  // kRoot: makes another user's files; kNobody: saves
 
@@ -239,6 +319,8 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
   const std::map<std::string, std::string> saved = {{"txt/notes.txt", kText}};
   const std::map<std::string, std::string> secret_kept = {{"secret", "root only"}};
   int reader = -1;
+  pid_t other_writer = -1;
+  std::string unsupported;  // what the system lacks for a case, which is then skipped
   const IdentityCase cases[] = {
       {"a new document", Who::kAnyone, "", saved, false,
        [](TempDir& dir) { dir.Write("reference", ""); }, nullptr,
@@ -247,23 +329,90 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
        }},
       {"a file of one's own", Who::kAnyone, "", saved, false,
        document(geteuid(), getegid(), 0640, 0755)},
-      {"second hard links",
+      {"second hard links, and another run saving in place at the same time",
        Who::kAnyone,
        "",
        {{"txt/notes.txt", kText}, {"txt/copy.txt", kText}, {"outside", kText}},
        true,
-       [](TempDir& dir) {
+       [&](TempDir& dir) {
          dir.Write("txt/notes.txt", "old");
          std::filesystem::create_hard_link(dir.Path("txt/notes.txt"), dir.Path("txt/copy.txt"));
          std::filesystem::create_hard_link(dir.Path("txt/notes.txt"), dir.Path("outside"));
+         // The other run has written its longer text and cuts the file to its length later.
+         int written[2];
+         ASSERT_EQ(pipe(written), 0);
+         other_writer = fork();
+         if (other_writer == 0) {
+           const std::string_view text = "the other run's longer text";
+           const int fd = open(dir.Path("txt/notes.txt").c_str(), O_RDWR);
+           if (flock(fd, LOCK_EX) != 0 || write(fd, text.data(), text.size()) < 0) _exit(1);
+           close(written[1]);
+           std::this_thread::sleep_for(std::chrono::milliseconds(300));
+           _exit(ftruncate(fd, static_cast<off_t>(text.size())) == 0 ? 0 : 1);
+         }
+         close(written[1]);
+         char none = 0;
+         EXPECT_EQ(read(written[0], &none, 1), 0);
+         close(written[0]);
        }},
-      {"a folder user nobody cannot write to", Who::kNobody, "", saved, true,
-       document(0, 0, 0666, 0755)},
+      {"a document user nobody may write but not read, in a folder nobody cannot write to",
+       Who::kNobody, "", saved, true, document(0, 0, 0622, 0755)},
       {"another user's file", Who::kRoot, "", saved, false, document(kNobody, kNobody, 0640, 0755)},
       {"a file of nobody's group", Who::kNobody, "", saved, true,
        document(0, kNobody, 0664, 01777)},
       {"nobody's own file in root's group", Who::kNobody, "", saved, true,
        document(kNobody, 0, 0644, 01777)},
+      {"another user's file in a shared sticky folder, at creation",
+       Who::kRoot,
+       "",
+       {{"txt/notes.txt", "old"}},
+       true,
+       document(kNobody, kNobody, 0644, 01777),
+       "notes"},
+#ifdef __linux__
+      {"an access ACL and a user attribute", Who::kRoot, "", saved, false,
+       [&](TempDir& dir) {
+         document(geteuid(), getegid(), 0640, 0755)(dir);
+         const std::string acl = AclLettingNobodyWrite();
+         const std::string path = dir.Path("txt/notes.txt");
+         if (setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
+             setxattr(path.c_str(), "user.topic", "diary", 5, 0) != 0) {
+           unsupported = "ACLs and user attributes";
+         }
+       },
+       nullptr,
+       [](const TempDir& dir) {
+         if (!OthersCanReach(std::filesystem::current_path())) return;
+         ASSERT_EQ(seteuid(kNobody), 0);
+         EXPECT_EQ(faccessat(AT_FDCWD, dir.Path("txt/notes.txt").c_str(), W_OK, AT_EACCESS), 0);
+         ASSERT_EQ(seteuid(0), 0);
+       }},
+      {"an attribute user nobody may not set, on nobody's own file", Who::kNobody, "", saved, true,
+       [&](TempDir& dir) {
+         document(kNobody, kNobody, 0644, 01777)(dir);
+         if (setxattr(dir.Path("txt/notes.txt").c_str(), "security.quillomat", "x", 1, 0) != 0) {
+           unsupported = "security attributes";
+         }
+       }},
+      {"a file bound over the document, as containers mount one",
+       Who::kRoot,
+       "",
+       {{"txt/notes.txt", kText}, {"real", kText}},
+       true,
+       [&](TempDir& dir) {
+         dir.Write("real", "old");
+         dir.Write("txt/notes.txt", "");
+         // A mount namespace of the test's own, so that nothing is seen outside it.
+         if (unshare(CLONE_NEWNS) != 0 ||
+             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+             mount(dir.Path("real").c_str(), dir.Path("txt/notes.txt").c_str(), nullptr, MS_BIND,
+                   nullptr) != 0) {
+           unsupported = "mounting";
+         }
+       },
+       nullptr,
+       [](const TempDir& dir) { umount2(dir.Path("txt/notes.txt").c_str(), MNT_DETACH); }},
+#endif
       {"a link to a device",
        Who::kAnyone,
        "",
@@ -342,6 +491,7 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
        }},
   };
   int skipped = 0;
+  std::string lacking;
   for (const IdentityCase& c : cases) {
     SCOPED_TRACE(c.what);
     WorkingTempDir dir;
@@ -352,6 +502,11 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
       continue;
     }
     c.make(dir);
+    if (!unsupported.empty()) {
+      lacking += "; \"" + std::string(c.what) + "\" needs " + std::exchange(unsupported, "");
+      continue;
+    }
+    const auto attributes = AttributesOf("txt/notes.txt");
     struct stat name {};  // the document's own name, and the file it leads to
     struct stat file {};
     const bool existed = lstat("txt/notes.txt", &name) == 0 && stat("txt/notes.txt", &file) == 0;
@@ -361,6 +516,11 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
         EndingInChild(c.who == Who::kNobody,
                       [&] { c.created ? CreateDocument(created) : WriteDocument("notes", kText); }),
         c.ending);
+    if (other_writer > 0) {  // its save is over too
+      int status = -1;
+      waitpid(std::exchange(other_writer, -1), &status, 0);
+      EXPECT_EQ(status, 0);
+    }
     if (c.ending.empty()) expected.insert("txt/notes.txt");
     EXPECT_EQ(dir.Entries(), expected);  // no temporary file left, nothing made elsewhere
     for (const auto& [path, text] : c.holds) EXPECT_EQ(dir.Read(path), text) << path;
@@ -373,15 +533,16 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
       EXPECT_EQ(file_after.st_mode, file.st_mode);
       EXPECT_EQ(file_after.st_uid, file.st_uid);
       EXPECT_EQ(file_after.st_gid, file.st_gid);
+      EXPECT_EQ(AttributesOf("txt/notes.txt"), attributes);
       if (c.in_place) {
         EXPECT_EQ(file_after.st_ino, file.st_ino);
       }
     }
     if (c.check) c.check(dir);
   }
-  if (skipped) {
+  if (skipped || !lacking.empty()) {
     GTEST_SKIP() << skipped << " cases need root (they save as or make files of user 65534) and a "
-                 << "temporary folder that other users can reach";
+                 << "temporary folder that other users can reach" << lacking;
   }
 }
 
