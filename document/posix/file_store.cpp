@@ -268,13 +268,16 @@ void WaitForOtherWriters(int fd) {
 // the old bytes are kept, the new ones written over them and the file cut to their length. Should
 // any of that fail, the old bytes go back as far as they can.
 bool WriteInPlace(const DocumentLocation& document, std::string_view bytes) {
-  const int flags = O_NOFOLLOW | O_CLOEXEC;
+  // Non-blocking, and checked once open, as a FIFO put in the document's place meanwhile would
+  // otherwise hang the open or the read.
+  const int flags = O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
   FileDescriptor file(openat(document.folder.Get(), document.name.c_str(), O_RDWR | flags));
   const bool readable = file.IsOpen();
   if (!readable) {  // a file one may write but not read: there will be nothing to put back
     file = FileDescriptor(openat(document.folder.Get(), document.name.c_str(), O_WRONLY | flags));
   }
-  if (!file.IsOpen()) return false;
+  struct stat opened {};
+  if (!file.IsOpen() || fstat(file.Get(), &opened) != 0 || !S_ISREG(opened.st_mode)) return false;
   WaitForOtherWriters(file.Get());  // held until the file is closed
   TerminationSignalsHeld held;
   const std::optional<std::string> old = readable ? ReadAll(file.Get()) : std::nullopt;
