@@ -252,25 +252,16 @@ std::map<std::string, std::string> AttributesOf(const std::string& path) {
 }
 
 // The access ACL that `setfacl -m u:nobody:rw` gives a file of mode 0640, as the kernel stores
-// it: the mask, and so the mode's group bits, become read and write.
-std::string AclLettingNobodyWrite() {
-  const auto little_endian = [](unsigned value, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
-    return out;
-  };
-  const unsigned entries[][3] = {// tag, permissions, user
-                                 {0x01, 6, ~0u},
-                                 {0x02, 6, kNobody},
-                                 {0x04, 4, ~0u},
-                                 {0x10, 6, ~0u},
-                                 {0x20, 0, ~0u}};
-  std::string acl = little_endian(2, 4);
-  for (const auto& [tag, permissions, user] : entries) {
-    acl += little_endian(tag, 2) + little_endian(permissions, 2) + little_endian(user, 4);
-  }
-  return acl;
-}
+// it (little-endian): a version, then tag, permissions and user of each entry. The mask, and so
+// the mode's group bits, become read and write.
+constexpr std::string_view kAclLettingNobodyWrite(
+    "\2\0\0\0"
+    "\1\0\6\0\xff\xff\xff\xff"     // the owner: rw
+    "\2\0\6\0\xfe\xff\0\0"         // user 65534: rw
+    "\4\0\4\0\xff\xff\xff\xff"     // the group: r
+    "\x10\0\6\0\xff\xff\xff\xff"   // the mask: rw
+    "\x20\0\0\0\xff\xff\xff\xff",  // others: nothing
+    44);
 #else
 std::map<std::string, std::string> AttributesOf(const std::string&) {
   return {};
@@ -373,8 +364,8 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
       {"an access ACL and a user attribute", Who::kRoot, "", saved, false,
        [&](TempDir& dir) {
          document(geteuid(), getegid(), 0640, 0755)(dir);
-         const std::string acl = AclLettingNobodyWrite();
          const std::string path = dir.Path("txt/notes.txt");
+         const std::string_view acl = kAclLettingNobodyWrite;
          if (setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
              setxattr(path.c_str(), "user.topic", "diary", 5, 0) != 0) {
            unsupported = "ACLs and user attributes";
