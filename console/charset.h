@@ -12,9 +12,10 @@ class Charset {
   // UTF-8, where every character has its bytes.
   Charset() = default;
 
-  // The character set of the locale the environment names (LC_ALL, LC_CTYPE, LANG), which the C
-  // library's LC_CTYPE is set to from then on. Read once, at start. The C and POSIX locales
-  // count as UTF-8: without a locale set (a container, say) the terminal nearly always is.
+  // The character set of the locale the environment names (LC_ALL, LC_CTYPE, LANG). Read once,
+  // at start; when it is not UTF-8, the C library's LC_CTYPE is set to that locale from then on,
+  // for its conversions. The C and POSIX locales count as UTF-8: without a locale set (a
+  // container, say) the terminal nearly always is.
   static Charset FromLocale();
 
   bool IsUtf8() const { return utf8_; }
