@@ -34,9 +34,9 @@ struct TerminalState {
   int keyboard_fd = -1;  // terminal whose modes were changed, or -1
   termios saved_modes{};
   termios program_modes{};
-  int screen_fd = -1;                // terminal showing the alternate screen, or -1
-  bool draws_lines_from_g0 = false;  // lines are drawn through the DEC special graphics set
+  int screen_fd = -1;  // terminal showing the alternate screen, or -1
   int wake_pipe[2] = {-1, -1};
+  bool draws_lines_from_g0 = false;  // lines are drawn through the DEC special graphics set
 };
 TerminalState g_terminal;
 
