@@ -1,7 +1,6 @@
 #include "console/plain_console.h"
 
 #include "console/terminal_echo.h"
-#include "console/utf8.h"
 
 namespace {
 
@@ -10,7 +9,7 @@ constexpr size_t kFlushThreshold = size_t{64} * 1024;
 }  // namespace
 
 void PlainConsole::WriteText(std::string_view text) {
-  pending_output_ += text;
+  pending_output_ += charset_.FromUtf8(text);
   if (pending_output_.size() >= kFlushThreshold) Flush();
 }
 
@@ -18,7 +17,7 @@ void PlainConsole::WriteGlyph(ConsoleGlyph glyph) {
   if (glyph_bytes_ == GlyphBytes::kCodePage437) {
     pending_output_ += static_cast<char>(glyph.cp437);
   } else {
-    AppendUtf8(pending_output_, glyph.unicode);
+    charset_.AppendPlainLine(pending_output_, glyph.unicode);
   }
 }
 

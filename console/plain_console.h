@@ -6,17 +6,21 @@
 
 #include <string>
 
+#include "console/charset.h"
 #include "console/console.h"
 #include "console/console_device.h"
 #include "console/input_channel.h"
 
 class PlainConsole : public Console, private InputChannel::Events {
  public:
-  // How a frame glyph goes out: in UTF-8, or as its code page 437 byte (Windows' redirected
-  // output, as the console there would have written it).
-  enum class GlyphBytes { kUtf8, kCodePage437 };
+  // How a frame glyph goes out: in the output's character set, or as its code page 437 byte
+  // (Windows' redirected output, as the console there would have written it).
+  enum class GlyphBytes { kCharset, kCodePage437 };
 
-  explicit PlainConsole(ConsoleDevice& device, GlyphBytes glyph_bytes = GlyphBytes::kUtf8)
+  // Text and frame glyphs go out in `charset`: UTF-8, or the locale's.
+  explicit PlainConsole(ConsoleDevice& device, const Charset& charset = {})
+      : device_(device), input_(device, *this), charset_(charset) {}
+  PlainConsole(ConsoleDevice& device, GlyphBytes glyph_bytes)
       : device_(device), input_(device, *this), glyph_bytes_(glyph_bytes) {}
 
   void MoveCursor(int16_t, int16_t) override {}
@@ -49,6 +53,7 @@ class PlainConsole : public Console, private InputChannel::Events {
   [[noreturn]] void EndRun(std::string_view message) override { Exit(1, message); }
 
   InputChannel input_;
-  GlyphBytes glyph_bytes_;
+  GlyphBytes glyph_bytes_ = GlyphBytes::kCharset;
+  Charset charset_;
   std::string pending_output_;
 };

@@ -5,8 +5,11 @@
 #include "console/error_box.h"
 #include "console/screen_echo.h"
 
-ScreenConsole::ScreenConsole(ConsoleDevice& device)
-    : device_(device), screen_(kLayoutColumns, kLayoutRows), input_(device, *this) {
+ScreenConsole::ScreenConsole(ConsoleDevice& device, const Charset& charset)
+    : device_(device),
+      screen_(kLayoutColumns, kLayoutRows),
+      renderer_(charset),
+      input_(device, *this) {
   TakeSize();
 }
 

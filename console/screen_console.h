@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "console/cell_screen.h"
+#include "console/charset.h"
 #include "console/console.h"
 #include "console/console_device.h"
 #include "console/input_channel.h"
@@ -16,7 +17,8 @@ class ScreenConsole : public Console, private InputChannel::Events {
   static constexpr int kLayoutColumns = 120;
   static constexpr int kLayoutRows = 31;
 
-  explicit ScreenConsole(ConsoleDevice& device);
+  // Characters go out in `charset`, the terminal's.
+  explicit ScreenConsole(ConsoleDevice& device, const Charset& charset = {});
 
   const CellScreen& Screen() const { return screen_; }
 

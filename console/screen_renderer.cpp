@@ -49,6 +49,7 @@ std::string ScreenRenderer::Render(const CellScreen& screen, int columns, int ro
   }
   moves_ = 0;
   for (int row = 0; row < shown_rows_; ++row) RenderRow(screen, row, columns, out);
+  characters_.Finish(out);
   // Hiding the cursor keeps it from flickering across the screen while the cells are drawn;
   // text typed at the cursor needs no such care.
   const bool jumps = moves_ > 0;
@@ -117,7 +118,7 @@ void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, s
     const bool fits = column + width <= columns;
     MoveTo(column, row, out);
     SetPen(wanted.attribute, out);
-    AppendUtf8(out, fits ? wanted.glyph : U' ');
+    characters_.Append(out, fits ? wanted.glyph : U' ', fits ? width : 1);
     Shown(column, row) = wanted;
     if (width == 2 && fits) Shown(column + 1, row) = screen.At(column + 1, row);
     column += fits ? width : 1;
@@ -133,15 +134,17 @@ bool ScreenRenderer::RewriteGap(const CellScreen& screen, int row, int column, i
                                 std::string& out) {
   if (column != cursor_column_ || row != cursor_row_) return false;
   std::string gap;
+  TerminalCharacters characters = characters_;
   for (int c = column; c < next; ++c) {
     const Cell cell = AsSeen(screen.At(c, row));
     const bool same_look = cell.attribute == pen_ ||
                            (cell.glyph == U' ' && Background(cell.attribute) == Background(pen_));
     if (!same_look || !IsSurelySingleWidth(cell.glyph)) return false;
-    AppendUtf8(gap, cell.glyph);
+    characters.Append(gap, cell.glyph, 1);
   }
   if (gap.size() >= CursorPosition(next, row).size()) return false;
   out += gap;
+  characters_ = characters;
   cursor_column_ = next;
   return true;
 }

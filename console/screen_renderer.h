@@ -8,11 +8,15 @@
 #include <vector>
 
 #include "console/cell_screen.h"
+#include "console/charset.h"
 
 class ScreenRenderer {
  public:
   // Blank runs at least this long are erased (ECH) rather than written as spaces.
   static constexpr int kShortestErasedRun = 12;
+
+  // Characters go out in the terminal's character set, UTF-8 unless told otherwise.
+  explicit ScreenRenderer(const Charset& charset = {}) : characters_(charset) {}
 
   // The terminal's content is unknown (first draw, resize, resume): repaint everything next time.
   void Invalidate() { valid_ = false; }
@@ -44,4 +48,5 @@ class ScreenRenderer {
   int cursor_column_ = -1;  // where the terminal's cursor is; -1 when unknown
   int cursor_row_ = -1;
   int moves_ = 0;  // cursor moves in the current render
+  TerminalCharacters characters_;
 };

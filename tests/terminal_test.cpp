@@ -2,16 +2,19 @@
 // and output as pipes and files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/pty_terminal.h"
@@ -21,6 +24,21 @@ namespace {
 
 constexpr int kTimeoutMs = 5000;
 constexpr char kWelcomeLine[] = " Press N key to create a new text file.";
+
+// A terminal in a legacy character set: xterm -en ISO-8859-1, say.
+constexpr char kLatin1Locale[] = "en_US.ISO-8859-1";
+constexpr char kLatin1Missing[] = "no en_US.ISO-8859-1 locale (scripts/install-locales makes it)";
+
+bool HasLocale(const char* name) {
+  const locale_t locale = newlocale(LC_CTYPE_MASK, name, locale_t{});
+  if (locale == locale_t{}) return false;
+  freelocale(locale);
+  return true;
+}
+
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](char byte) { return byte >= 0; });
+}
 
 int ExitCode(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -59,8 +77,8 @@ struct Session {
     EXPECT_TRUE(std::equal(now.c_cc, now.c_cc + NCCS, modes_before.c_cc));
   }
 
-  // As before the run: modes, the shell's screen, a visible cursor, default colours, a numeric
-  // keypad.
+  // As before the run: modes, the shell's screen, a visible cursor, default colours, ASCII (not
+  // line pieces), a numeric keypad.
   void ExpectTerminalRestored() {
     ExpectModesRestored();
     const std::string& received = terminal.Received();
@@ -69,9 +87,10 @@ struct Session {
     EXPECT_FALSE(terminal.AltScreenActive());
     EXPECT_TRUE(terminal.CursorVisible());
     EXPECT_EQ(terminal.RowText(0).substr(0, 11), "$ quillomat") << terminal.ScreenDump();
-    terminal.PrintAsShell("Z");
+    terminal.PrintAsShell("q");
     const auto [column, row] = terminal.Cursor();
     EXPECT_EQ(terminal.ForegroundAt(column - 1, row), -1);
+    EXPECT_EQ(terminal.CharAt(column - 1, row), U'q');
   }
 
   TempDir dir;
@@ -115,19 +134,33 @@ TEST(Terminal, OneWholeRunScreenByScreenThenTheTerminalIsRestored) {
   s.ExpectTerminalRestored();
 }
 
-// Every signal whose default action ends the process; a key sends it where there is one.
+// Every signal whose default action ends the process; a key sends it where there is one. The last
+// row runs in a Latin-1 locale, whose terminal draws the frames with its DEC line-drawing set.
 TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
-  std::vector<std::pair<int, const char*>> signals = {
-      {SIGINT, "\x03"}, {SIGQUIT, "\x1c"}, {SIGTERM, ""}, {SIGHUP, ""},
-      {SIGUSR1, ""},    {SIGUSR2, ""},     {SIGALRM, ""}, {SIGVTALRM, ""},
-      {SIGPROF, ""},    {SIGXCPU, ""},     {SIGSYS, ""}};
+  std::vector<std::tuple<int, const char*, const char*>> signals = {
+      {SIGINT, "\x03", ""}, {SIGQUIT, "\x1c", ""}, {SIGTERM, "", ""}, {SIGHUP, "", ""},
+      {SIGUSR1, "", ""},    {SIGUSR2, "", ""},     {SIGALRM, "", ""}, {SIGVTALRM, "", ""},
+      {SIGPROF, "", ""},    {SIGXCPU, "", ""},     {SIGSYS, "", ""}};
 #if defined(SIGRTMIN) && defined(SIGRTMAX)  // macOS has no real-time signals
-  signals.insert(signals.end(), {{SIGRTMIN + 1, ""}, {SIGRTMAX, ""}});
+  signals.insert(signals.end(), {{SIGRTMIN + 1, "", ""}, {SIGRTMAX, "", ""}});
 #endif
-  for (const auto& [signal_number, key] : signals) {
-    SCOPED_TRACE(strsignal(signal_number));
+  signals.push_back({SIGINT, "\x03", kLatin1Locale});
+  for (const auto& [signal_number, key, locale] : signals) {
+    SCOPED_TRACE(std::string(strsignal(signal_number)) + " " + locale);
     Session s;
-    s.StartAfterPrompt();
+    if (*locale) {
+      if (!HasLocale(locale)) GTEST_SKIP() << kLatin1Missing;
+      s.terminal.ReadAsLatin1();
+      s.StartAfterPrompt(kWelcomeLine, {.environment = {std::string("LC_ALL=") + locale}});
+      // Single lines stand for the double ones, which the set lacks; not one UTF-8 byte.
+      EXPECT_TRUE(s.Shows("┌──────"));
+      EXPECT_TRUE(s.Shows("│                  Quillomat"));
+      EXPECT_TRUE(s.Shows("├──────"));
+      EXPECT_EQ(s.terminal.CharAt(47, 8), U'┘');
+      EXPECT_TRUE(IsAscii(s.terminal.Received()));
+    } else {
+      s.StartAfterPrompt();
+    }
     *key ? s.terminal.Send(key) : s.terminal.Signal(signal_number);
     ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
     EXPECT_TRUE(WIFSIGNALED(s.terminal.ExitStatus()));
@@ -190,14 +223,17 @@ TEST(Terminal, AHangUpMidLineEndsTheRunUnsaved) {
 }
 
 // A terminal that cannot move its cursor gets plain text, as a file would, and not one escape
-// byte; keys are still read raw and echoed. The three runs go on side by side.
+// byte; keys are still read raw and echoed. In a Latin-1 locale, whose character set has no line
+// characters, the frames are ASCII. The runs go on side by side.
 TEST(Terminal, WithoutCursorControlTextsArePlainKeysAreEchoedAndTheRunSaves) {
-  const char* const settings[] = {"TERM=dumb", "TERM", "TERM="};
-  Session sessions[std::size(settings)];
+  std::vector<std::vector<std::string>> settings = {{"TERM=dumb"}, {"TERM"}, {"TERM="}};
+  const bool latin1 = HasLocale(kLatin1Locale);
+  if (latin1) settings.push_back({"TERM=dumb", std::string("LC_ALL=") + kLatin1Locale});
+  std::vector<Session> sessions(settings.size());
   for (size_t i = 0; i < std::size(settings); ++i) {
     sessions[i].modes_before = sessions[i].terminal.SlaveModes();
     sessions[i].terminal.Start({QUILLOMAT_PROGRAM}, sessions[i].dir.Path(),
-                               {.environment = {settings[i]}});
+                               {.environment = settings[i]});
   }
   // What each screen shows, then the keys typed at it.
   const std::pair<const char*, const char*> steps[] = {
@@ -208,13 +244,13 @@ TEST(Terminal, WithoutCursorControlTextsArePlainKeysAreEchoedAndTheRunSaves) {
       {" Quillomat v1.0 by the Quillomat authors", "q"}};
   for (const auto& [shown, keys] : steps) {
     for (size_t i = 0; i < std::size(settings); ++i) {
-      SCOPED_TRACE(settings[i]);
+      SCOPED_TRACE(testing::PrintToString(settings[i]));
       ASSERT_TRUE(sessions[i].Received(shown));
       sessions[i].terminal.Send(keys);
     }
   }
   for (size_t i = 0; i < std::size(settings); ++i) {
-    SCOPED_TRACE(settings[i]);
+    SCOPED_TRACE(testing::PrintToString(settings[i]));
     Session& s = sessions[i];
     ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
     EXPECT_EQ(ExitCode(s.terminal.ExitStatus()), 0);
@@ -224,8 +260,12 @@ TEST(Terminal, WithoutCursorControlTextsArePlainKeysAreEchoedAndTheRunSaves) {
     EXPECT_NE(received.find("otez\b \bs\r"), std::string::npos) << received;
     EXPECT_NE(received.find("4hello\r"), std::string::npos) << received;
     EXPECT_NE(received.find("The file has been saved as notes.txt"), std::string::npos);
+    const bool in_latin1 = settings[i].size() > 1;
+    EXPECT_NE(received.find(in_latin1 ? "+-----" : "╔═════"), std::string::npos) << received;
+    EXPECT_EQ(IsAscii(received), in_latin1) << received;
     s.ExpectModesRestored();
   }
+  if (!latin1) GTEST_SKIP() << kLatin1Missing;
 }
 
 // Ctrl+Z, then fg, under a shell with job control: the program enters its screen once more, no
@@ -305,25 +345,57 @@ struct PipedRun {
   std::string err;
 };
 
+// The frames in the locale's own line characters where its character set has them (KOI8-R), in
+// ASCII where it has none (Latin-1); the line saved is the bytes typed whatever the locale. The
+// runs go on side by side.
 TEST(PipedRun, AWholeRunSavesTheLineAndWritesTheTextsInOrderWithoutEscapes) {
-  PipedRun run;
-  run.Start("ndiary\n4hello\nq");
-  run.Finish();
-  EXPECT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.dir.Read("txt/ndiary.txt"), "4hello");
-  size_t from = 0;
-  for (const char* part :
-       {"╔═", "╗║", "╝", "Quillomat", " Press N key to create a new text file.",
-        " Saved files are stored in Quillomat/txt/ ", "╔", "╝", "Quillomat", " Name your file.",
-        " The file has been saved as ndiary.txt\n╔",
-        "Select a text color and press the corresponding key: 1 2 3 4 5 6 7 8 9 ",
-        "Enter your text and press enter to save it.", "file has been saved.", "╔", "╝",
-        " Quillomat v1.0 by the Quillomat authors"}) {
-    from = run.out.find(part, from);
-    ASSERT_NE(from, std::string::npos) << "missing in order: " << part << "\n" << run.out;
+  using Glyphs = std::vector<std::pair<std::string, std::string>>;
+  const std::pair<std::string, Glyphs> all_locales[] = {
+      {"C", {}},
+      {"C.UTF-8", {}},
+      {kLatin1Locale, {{"╔", "+"}, {"╗", "+"}, {"╝", "+"}, {"═", "-"}, {"║", "|"}}},
+      {"ru_RU.KOI8-R",
+       {{"╔", "\xA5"}, {"╗", "\xA8"}, {"╝", "\xAE"}, {"═", "\xA0"}, {"║", "\xA1"}}}};
+  std::vector<std::pair<std::string, Glyphs>> locales;
+  std::string missing;
+  for (const auto& locale : all_locales) {
+    if (locale.first.find('.') == std::string::npos || HasLocale(locale.first.c_str())) {
+      locales.push_back(locale);
+    } else {
+      missing += " " + locale.first;
+    }
   }
-  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+  std::vector<PipedRun> runs(locales.size());
+  for (size_t i = 0; i < locales.size(); ++i)
+    runs[i].Start("ndiary\n4h\xe9llo\nq", {.environment = {"LC_ALL=" + locales[i].first}});
+  for (size_t i = 0; i < locales.size(); ++i) {
+    const auto& [locale, frame_glyphs] = locales[i];
+    SCOPED_TRACE(locale);
+    PipedRun& run = runs[i];
+    run.Finish();
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.dir.Read("txt/ndiary.txt"), "4h\xe9llo");
+    size_t from = 0;
+    for (const char* part :
+         {"╔═", "╗║", "╝", "Quillomat", " Press N key to create a new text file.",
+          " Saved files are stored in Quillomat/txt/ ", "╔", "╝", "Quillomat", " Name your file.",
+          " The file has been saved as ndiary.txt\n╔",
+          "Select a text color and press the corresponding key: 1 2 3 4 5 6 7 8 9 ",
+          "Enter your text and press enter to save it.", "file has been saved.", "╔", "╝",
+          " Quillomat v1.0 by the Quillomat authors"}) {
+      std::string wanted = part;
+      for (const auto& [utf8, shown] : frame_glyphs) {
+        for (size_t at; (at = wanted.find(utf8)) != std::string::npos;)
+          wanted.replace(at, utf8.size(), shown);
+      }
+      from = run.out.find(wanted, from);
+      ASSERT_NE(from, std::string::npos) << "missing in order: " << wanted << "\n" << run.out;
+    }
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(IsAscii(run.out), locale == kLatin1Locale) << run.out;
+  }
+  if (!missing.empty()) GTEST_SKIP() << "no locale" << missing << " (scripts/install-locales)";
 }
 
 // A closed standard input reads as an empty one.

@@ -11,10 +11,10 @@ Console* OpenPlatformConsole() {
   PosixTerminal& terminal = PosixTerminal::Open();
   // Static, so that the exit ending every run destroys them and leaves no heap block behind.
   if (terminal.DrawsOnScreen()) {
-    static ScreenConsole screen(terminal);
+    static ScreenConsole screen(terminal, terminal.OutputCharset());
     return &screen;
   }
-  static PlainConsole plain(terminal);
+  static PlainConsole plain(terminal, terminal.OutputCharset());
   return &plain;
 }
 

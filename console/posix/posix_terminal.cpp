@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -23,6 +24,8 @@ namespace {
 constexpr std::string_view kLeaveScreen = "\x18\x1b[0m\x1b[?25h\x1b>\x1b[?1049l";
 // The keypad in application mode (DECKPAM), so that its digits arrive apart from the main row's.
 constexpr std::string_view kEnterScreen = "\x1b[?1049h\x1b=\x1b[H\x1b[2J";
+// A screen drawn with the DEC line-drawing set may be left with it in G0 by a write cut short.
+constexpr std::string_view kAsciiInG0 = "\x1b(B";
 // After a stop: the redraw that follows clears the screen itself.
 constexpr std::string_view kResumeScreen = "\x1b[?1049h\x1b=";
 
@@ -33,6 +36,7 @@ struct TerminalState {
   termios program_modes{};
   int screen_fd = -1;  // terminal showing the alternate screen, or -1
   int wake_pipe[2] = {-1, -1};
+  bool draws_lines_from_g0 = false;  // lines are drawn through the DEC special graphics set
 };
 TerminalState g_terminal;
 
@@ -144,7 +148,15 @@ void WriteAll(int fd, std::string_view bytes, Writer writer = Writer::kProgram) 
 // wait for ever on a terminal that takes nothing.
 void RestoreTerminal(Writer writer) {
   if (!g_program_modes_in_force) return;
-  if (g_terminal.screen_fd >= 0) WriteAll(g_terminal.screen_fd, kLeaveScreen, writer);
+  if (g_terminal.screen_fd >= 0) {
+    // In one write, so that nothing else comes between.
+    char leave[kLeaveScreen.size() + kAsciiInG0.size()];
+    std::memcpy(leave, kLeaveScreen.data(), kLeaveScreen.size());
+    std::memcpy(leave + kLeaveScreen.size(), kAsciiInG0.data(), kAsciiInG0.size());
+    const size_t size =
+        kLeaveScreen.size() + (g_terminal.draws_lines_from_g0 ? kAsciiInG0.size() : 0);
+    WriteAll(g_terminal.screen_fd, std::string_view(leave, size), writer);
+  }
   if (g_terminal.keyboard_fd >= 0) {
     tcsetattr(g_terminal.keyboard_fd, TCSANOW, &g_terminal.saved_modes);
   }
@@ -333,6 +345,8 @@ PosixTerminal::PosixTerminal() {
   termios modes{};
   input_is_terminal_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &modes) == 0;
   draws_on_screen_ = isatty(STDOUT_FILENO) && HasCursorControl();
+  charset_ = Charset::FromLocale();
+  g_terminal.draws_lines_from_g0 = !charset_.IsUtf8();
   if (input_is_terminal_) {
     g_terminal.keyboard_fd = STDIN_FILENO;
     g_terminal.saved_modes = modes;

@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "console/charset.h"
 #include "console/console_device.h"
 
 class PosixTerminal : public ConsoleDevice {
@@ -16,6 +17,8 @@ class PosixTerminal : public ConsoleDevice {
   // Whether standard output is a terminal the program can draw on: not a file or a pipe, nor a
   // terminal without cursor control (TERM unset, empty or dumb), which gets plain text.
   bool DrawsOnScreen() const { return draws_on_screen_; }
+  // The locale's character set, which the terminal and whoever reads the output are taken to use.
+  const Charset& OutputCharset() const { return charset_; }
 
   bool InputIsTerminal() const override { return input_is_terminal_; }
   Wait ReadInput(std::string& into, int timeout_ms) override;
@@ -36,4 +39,5 @@ class PosixTerminal : public ConsoleDevice {
   bool draws_on_screen_ = false;
   std::optional<Wait> input_over_;  // kEnded or kLost, for good
   int echo_fd_ = -1;
+  Charset charset_;
 };

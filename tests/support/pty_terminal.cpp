@@ -107,7 +107,9 @@ void PtyTerminal::Start(const std::vector<std::string>& argv, const std::string&
     dup2(unread_ends[1] >= 0 ? unread_ends[1] : output(streams.stdout_file), 1);
     dup2(output(streams.stderr_file), 2);
     for (const int fd : streams.closed_fds) close(fd);
-    setenv("TERM", "xterm-256color", 1);  // what libvterm understands, whatever the runner has
+    // What libvterm understands, whatever the runner has: the C locale's text goes out in UTF-8.
+    setenv("TERM", "xterm-256color", 1);
+    setenv("LC_ALL", "C", 1);
     for (const std::string& setting : streams.environment) {
       const size_t equals = setting.find('=');
       if (equals == std::string::npos) {
@@ -174,8 +176,15 @@ void PtyTerminal::HangUp() {
 void PtyTerminal::Pump() {
   char bytes[4096];
   for (ssize_t count; (count = read(master_fd_, bytes, sizeof bytes)) > 0;) {
-    received_.append(bytes, static_cast<size_t>(count));
-    vterm_input_write(vterm_, bytes, static_cast<size_t>(count));
+    const std::string_view arrived(bytes, static_cast<size_t>(count));
+    received_ += arrived;
+    // libvterm reads 8-bit text as UTF-8 only: told otherwise, it drops every byte's top bit.
+    std::string utf8;
+    if (latin1_) {
+      for (const char byte : arrived) AppendUtf8(utf8, static_cast<unsigned char>(byte));
+    }
+    const std::string_view shown = latin1_ ? std::string_view(utf8) : arrived;
+    vterm_input_write(vterm_, shown.data(), shown.size());
   }
 }
 

@@ -20,7 +20,7 @@ struct PtyStreams {
   std::string stderr_file = {};
   bool stdout_to_closed_pipe = false;  // a pipe nobody reads any more: writes fail with EPIPE
   std::vector<int> closed_fds = {};    // closed after the streams are in place
-  // "NAME=value" sets, "NAME" unsets; TERM is xterm-256color unless set here.
+  // "NAME=value" sets, "NAME" unsets; TERM is xterm-256color and LC_ALL is C unless set here.
   std::vector<std::string> environment = {};
   std::vector<int> ignored_signals = {};  // as nohup or trap '' would leave them
   long long file_size_limit = -1;         // RLIMIT_FSIZE in bytes, or none
@@ -33,6 +33,9 @@ class PtyTerminal {
   PtyTerminal(const PtyTerminal&) = delete;
   PtyTerminal& operator=(const PtyTerminal&) = delete;
 
+  // Reads what the program writes as a terminal set up for Latin-1 (ISO-8859-1) would, each byte
+  // one character, rather than as UTF-8.
+  void ReadAsLatin1() { latin1_ = true; }
   // Output as a shell would print it before the program starts.
   void PrintAsShell(std::string_view bytes);
   // Starts argv[0] in `dir` as a new session with the pty as its controlling terminal.
@@ -74,4 +77,5 @@ class PtyTerminal {
   VTerm* vterm_ = nullptr;
   bool cursor_visible_ = true;
   bool alt_screen_ = false;
+  bool latin1_ = false;
 };
