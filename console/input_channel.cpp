@@ -50,13 +50,15 @@ bool InputChannel::Fill(int timeout_ms) {
 }
 
 // Waits for the rest of a key's sequence when the queue ends inside one; true when whole keys
-// are there to take, false when the input has ended and none are left.
+// are there to take, false when the input has ended and none are left. A lone Escape waits only
+// the short while a terminal takes to send a key's bytes, a sequence begun the long one, both
+// counted from the byte that came last.
 bool InputChannel::WaitForWholeKey() {
   while (!queue_.HasKey()) {
-    const bool in_sequence = queue_.InSequence();
-    if (!ended_ && Fill(in_sequence ? kSequenceWaitMilliseconds : ConsoleDevice::kNoTimeout)) {
-      continue;
-    }
+    const int wait = queue_.InSequence()
+                         ? static_cast<int>(queue_.SequenceWaitLeft(device_.NowMilliseconds()))
+                         : ConsoleDevice::kNoTimeout;
+    if (!ended_ && Fill(wait)) continue;
     queue_.EndSequence();  // nothing more came: the sequence so far is a key of its own
     if (!queue_.HasKey()) return false;
   }
@@ -116,13 +118,14 @@ std::string InputChannel::TakeKey() {
 }
 
 void InputChannel::WaitForDismissKey() {
-  queue_ = PendingInput{};  // keys typed before the box appeared must not dismiss it unseen
+  queue_.Discard();  // keys typed before the box appeared must not dismiss it unseen
   while (WaitForWholeKey()) {
     const Key key = queue_.TakeKey();
     if (key.kind == KeyKind::kEscape) return;
     if (key.kind == KeyKind::kKeypad && KeypadCharacter(key.bytes) == '\r') return;
-    if (key.kind == KeyKind::kCharacter &&
-        (key.bytes == "\r" || key.bytes == "\n" || key.bytes == " ")) {
+    // An Enter may be CR, LF, or CR LF or CR NUL as one key.
+    const char first = key.bytes.empty() ? '\0' : key.bytes.front();
+    if (key.kind == KeyKind::kCharacter && (first == '\r' || first == '\n' || first == ' ')) {
       return;
     }
   }
