@@ -21,16 +21,21 @@ int VirtualKeyOf(unsigned char byte) {
 
 }  // namespace
 
-void PendingInput::Append(std::string_view bytes, int64_t now_ms, bool line_being_read) {
+void PendingInput::Append(std::string_view bytes, int64_t now_ms, int64_t unseen_since_ms,
+                          bool line_being_read) {
   if (bytes.empty()) return;
   line_being_read_ = line_being_read;
   int64_t gap_ms = now_ms - last_arrival_ms_;
+  // Bytes that waited unseen may have come right after the ones before. An Escape's next byte
+  // is then taken as typed later, so that keys come out as typed; the rest of an Enter as come
+  // at once, as a stray LF or NUL would end a line or dismiss a box unseen.
+  int64_t least_gap_ms = unseen_since_ms - last_arrival_ms_;
   last_arrival_ms_ = now_ms;
   for (const char byte : bytes) {
     // Its second byte belongs to the Enter only when it comes with the CR, as one key's bytes
     // do: an LF typed later is an Enter of its own.
     const bool rest_of_enter =
-        enter_may_go_on_ && IsRestOfEnter(byte) && gap_ms <= kAltWaitMilliseconds;
+        enter_may_go_on_ && IsRestOfEnter(byte) && least_gap_ms <= kAltWaitMilliseconds;
     enter_may_go_on_ = false;
     if (rest_of_enter) {
       JoinEnter(byte);
@@ -42,7 +47,7 @@ void PendingInput::Append(std::string_view bytes, int64_t now_ms, bool line_bein
                      OnKey(length, kind, last_byte);
                    });
     }
-    gap_ms = 0;  // the rest of a read came together
+    gap_ms = least_gap_ms = 0;  // the rest of a read came together
   }
 }
 

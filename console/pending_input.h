@@ -19,9 +19,10 @@ struct Key {
 
 class PendingInput {
  public:
-  // Bytes that arrived at `now_ms`. Ctrl+D typed while no line is being read is kept as a key
-  // that does not end the input.
-  void Append(std::string_view bytes, int64_t now_ms, bool line_being_read);
+  // Bytes read at `now_ms`, which came at some time from `unseen_since_ms` on. Ctrl+D typed while
+  // no line is being read is kept as a key that does not end the input.
+  void Append(std::string_view bytes, int64_t now_ms, int64_t unseen_since_ms,
+              bool line_being_read);
   // Nothing more came in time: the sequence the queue ends in is a key of its own.
   void EndSequence();
   // Drops every key queued and any sequence begun, for a wait that must see only keys typed from
