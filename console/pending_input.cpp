@@ -26,9 +26,9 @@ void PendingInput::Append(std::string_view bytes, int64_t now_ms, int64_t unseen
   if (bytes.empty()) return;
   line_being_read_ = line_being_read;
   int64_t gap_ms = now_ms - last_arrival_ms_;
-  // Bytes that waited unseen may have come right after the ones before. An Escape's next byte
-  // is then taken as typed later, so that keys come out as typed; the rest of an Enter as come
-  // at once, as a stray LF or NUL would end a line or dismiss a box unseen.
+  // Bytes that waited unseen may have come right after the ones before, or long after. For an
+  // Escape's next byte the later counts, so that keys come out as typed; for the rest of an
+  // Enter the earlier, as a stray LF or NUL would end a line or dismiss a box unseen.
   int64_t least_gap_ms = unseen_since_ms - last_arrival_ms_;
   last_arrival_ms_ = now_ms;
   for (const char byte : bytes) {
