@@ -1,6 +1,7 @@
 #include "console/pending_input.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
