@@ -20,18 +20,27 @@ bool InputChannel::Fill(int timeout_ms) {
   // A screen event brings no key, so the wait goes on for the rest of its time: otherwise a
   // resize between the bytes of a special key would end its sequence early.
   const int64_t deadline = device_.NowMilliseconds() + timeout_ms;
-  for (int wait = timeout_ms;;) {
+  // Input already there when the program looks came at some time since it last looked (it may
+  // have paused in between); input a wait brings came as the wait ended. A first look that does
+  // not wait tells the two apart.
+  bool waited = false;
+  for (int wait = 0;;) {
     events_.BeforeWait();
     arrived_.clear();
-    switch (device_.ReadInput(arrived_, wait)) {
+    const int64_t unseen_since_ms = looked_ms_;
+    const ConsoleDevice::Wait result = device_.ReadInput(arrived_, wait);
+    looked_ms_ = device_.NowMilliseconds();
+    switch (result) {
       case ConsoleDevice::Wait::kInput:
-        queue_.Append(arrived_, device_.NowMilliseconds(), line_being_read_);
+        queue_.Append(arrived_, looked_ms_, waited ? looked_ms_ : unseen_since_ms,
+                      line_being_read_);
         // A poll holds what it does not take; input that never brings its key must not grow
         // without bound.
         if (queue_.MemoryUse() > max_input_bytes_) events_.EndRun(kTooMuchInputMessage);
         return true;
       case ConsoleDevice::Wait::kTimeout:
-        return false;
+        if (waited || timeout_ms == 0) return false;
+        break;
       case ConsoleDevice::Wait::kEnded:
         ended_ = true;
         return false;
@@ -40,23 +49,26 @@ bool InputChannel::Fill(int timeout_ms) {
         return false;  // not reached: EndRun ends the run
       case ConsoleDevice::Wait::kScreenEvent:
         events_.OnScreenEvent();
-        if (timeout_ms != ConsoleDevice::kNoTimeout) {
-          // With no time left it still looks once for keys already there.
-          wait = static_cast<int>(std::max<int64_t>(deadline - device_.NowMilliseconds(), 0));
-        }
         break;
     }
+    waited = true;
+    // With no time left it still looks once for keys already there.
+    wait = timeout_ms == ConsoleDevice::kNoTimeout
+               ? ConsoleDevice::kNoTimeout
+               : static_cast<int>(std::max<int64_t>(deadline - device_.NowMilliseconds(), 0));
   }
 }
 
 // Waits for the rest of a key's sequence when the queue ends inside one; true when whole keys
-// are there to take, false when the input has ended and none are left.
+// are there to take, false when the input has ended and none are left. A lone Escape waits only
+// the short while a terminal takes to send a key's bytes, a sequence begun the long one, both
+// counted from the byte that came last.
 bool InputChannel::WaitForWholeKey() {
   while (!queue_.HasKey()) {
-    const bool in_sequence = queue_.InSequence();
-    if (!ended_ && Fill(in_sequence ? kSequenceWaitMilliseconds : ConsoleDevice::kNoTimeout)) {
-      continue;
-    }
+    const int wait = queue_.InSequence()
+                         ? static_cast<int>(queue_.SequenceWaitLeft(device_.NowMilliseconds()))
+                         : ConsoleDevice::kNoTimeout;
+    if (!ended_ && Fill(wait)) continue;
     queue_.EndSequence();  // nothing more came: the sequence so far is a key of its own
     if (!queue_.HasKey()) return false;
   }
@@ -116,13 +128,14 @@ std::string InputChannel::TakeKey() {
 }
 
 void InputChannel::WaitForDismissKey() {
-  queue_ = PendingInput{};  // keys typed before the box appeared must not dismiss it unseen
+  queue_.Discard();  // keys typed before the box appeared must not dismiss it unseen
   while (WaitForWholeKey()) {
     const Key key = queue_.TakeKey();
     if (key.kind == KeyKind::kEscape) return;
     if (key.kind == KeyKind::kKeypad && KeypadCharacter(key.bytes) == '\r') return;
-    if (key.kind == KeyKind::kCharacter &&
-        (key.bytes == "\r" || key.bytes == "\n" || key.bytes == " ")) {
+    // An Enter may be CR, LF, or CR LF or CR NUL as one key.
+    const char first = key.bytes.empty() ? '\0' : key.bytes.front();
+    if (key.kind == KeyKind::kCharacter && (first == '\r' || first == '\n' || first == ' ')) {
       return;
     }
   }

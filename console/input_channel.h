@@ -76,6 +76,7 @@ class InputChannel {
   std::string arrived_;  // the bytes of one read
   bool ended_ = false;
   bool line_being_read_ = false;
+  int64_t looked_ms_ = 0;  // when the device was last read
   PollRound poll_round_;
   std::bitset<256> polled_after_end_;
 };

@@ -25,7 +25,7 @@ bool IsKeypadFinal(unsigned char byte) {
 }  // namespace
 
 KeyReader::Step KeyReader::Advance(unsigned char byte, int64_t gap_ms) {
-  if (state_ != State::kNone && gap_ms > kSequenceWaitMilliseconds) return Step::kCutShort;
+  if (state_ != State::kNone && gap_ms > SequenceWaitMilliseconds()) return Step::kCutShort;
   // An Escape inside a sequence starts the next one (Alt+[ typed just before an arrow key), so
   // that sequence too is taken whole; inside a string it may be the first half of its end.
   if (byte == kEscapeByte && state_ != State::kNone && state_ != State::kString) {
@@ -46,7 +46,7 @@ KeyReader::Step KeyReader::Advance(unsigned char byte, int64_t gap_ms) {
       if (byte == 'O') state_ = State::kSs3;
       if (byte == ']') state_ = State::kString;
       if (state_ != State::kEscape) return Step::kContinue;
-      if (IsPrintableAscii(byte) && gap_ms <= kAltWaitMilliseconds) {
+      if (IsPrintableAscii(byte)) {
         complete_kind_ = KeyKind::kAlt;
         return Step::kComplete;
       }

@@ -18,10 +18,11 @@ enum class KeyKind : uint8_t {
   kEarlyCtrlD,  // Ctrl+D typed while no line was being read: a key, but not an end of input
 };
 
-// How long the bytes of one key may be apart. A slow or jittery link can hold back the rest of a
-// special key for a good while, so that wait is long; Escape then a printable key counts as Alt
-// only when the two came together, as a terminal sends them, so Escape typed before a key still
-// leaves that key as typed.
+// How long the bytes of one key may be apart. A terminal sends a key's bytes together, so the
+// byte after Escape belongs to it (Alt with a key, or the start of a special key's sequence) only
+// when it comes within the short wait: Escape typed before a key still leaves that key as typed,
+// even O or [. Once a sequence has started, a slow or jittery link can hold back its rest for a
+// good while, so that wait is long.
 inline constexpr int kSequenceWaitMilliseconds = 500;
 inline constexpr int kAltWaitMilliseconds = 50;
 
@@ -34,6 +35,10 @@ class KeyReader {
   void Feed(unsigned char byte, int64_t gap_ms, OnKey on_key);
   // Whether the bytes fed last are the start of a key still waiting for its other bytes.
   bool InSequence() const { return state_ != State::kNone; }
+  // How long after the byte fed last the next one may come and still belong to the same key.
+  int SequenceWaitMilliseconds() const {
+    return state_ == State::kEscape ? kAltWaitMilliseconds : kSequenceWaitMilliseconds;
+  }
   // Nothing more came in time: what there is of the sequence is a key of its own.
   template <typename OnKey>
   void EndSequence(OnKey on_key);

@@ -15,14 +15,9 @@ constexpr unsigned char kDelete = 0x7F;
 }  // namespace
 
 LineEditor::Status LineEditor::Feed(const Key& key, LineEcho& echo) {
-  const bool follows_cr = line_ended_by_cr_;
-  line_ended_by_cr_ = false;
   switch (key.kind) {
-    case KeyKind::kCharacter: {
-      const auto byte = static_cast<unsigned char>(key.bytes[0]);
-      if (follows_cr && byte == kLineFeed) return Status::kEditing;
-      return FeedByte(byte, echo);
-    }
+    case KeyKind::kCharacter:  // an Enter sent as CR LF or CR NUL is one key: its CR counts
+      return FeedByte(static_cast<unsigned char>(key.bytes[0]), echo);
     case KeyKind::kKeypad:
       return FeedByte(static_cast<unsigned char>(KeypadCharacter(key.bytes)), echo);
     case KeyKind::kAlt:  // Alt+key is a command to other programs, not text
@@ -42,8 +37,6 @@ LineEditor::Status LineEditor::FeedByte(unsigned char byte, LineEcho& echo) {
   CompletePartialCharacter(echo);
   switch (byte) {
     case kCarriageReturn:
-      line_ended_by_cr_ = true;
-      [[fallthrough]];
     case kLineFeed:
       echo.EndLine();
       return Status::kLineDone;

@@ -36,5 +36,4 @@ class LineEditor {
 
   std::string line_;
   std::string partial_;  // the start of a UTF-8 character still waiting for its other bytes
-  bool line_ended_by_cr_ = false;  // so that the LF of a CR LF pair does not end another line
 };

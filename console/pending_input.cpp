@@ -1,10 +1,17 @@
 #include "console/pending_input.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 constexpr unsigned char kCtrlD = 0x04;
+constexpr unsigned char kCarriageReturn = 0x0D;
+
+// Telnet, some serial terminals and scripts send Enter as CR LF or CR NUL.
+bool IsRestOfEnter(char byte) {
+  return byte == '\n' || byte == '\0';
+}
 
 // The virtual key a typed byte means, or 0.
 int VirtualKeyOf(unsigned char byte) {
@@ -15,20 +22,44 @@ int VirtualKeyOf(unsigned char byte) {
 
 }  // namespace
 
-void PendingInput::Append(std::string_view bytes, int64_t now_ms, bool line_being_read) {
+void PendingInput::Append(std::string_view bytes, int64_t now_ms, int64_t unseen_since_ms,
+                          bool line_being_read) {
   if (bytes.empty()) return;
   line_being_read_ = line_being_read;
   int64_t gap_ms = now_ms - last_arrival_ms_;
+  // Bytes that waited unseen may have come right after the ones before, or long after. For an
+  // Escape's next byte the later counts, so that keys come out as typed; for the rest of an
+  // Enter the earlier, as a stray LF or NUL would end a line or dismiss a box unseen.
+  int64_t least_gap_ms = unseen_since_ms - last_arrival_ms_;
   last_arrival_ms_ = now_ms;
   for (const char byte : bytes) {
-    bytes_.push_back(byte);
-    ++arrived_;
-    reader_.Feed(static_cast<unsigned char>(byte), gap_ms,
-                 [this](size_t length, KeyKind kind, unsigned char last_byte) {
-                   OnKey(length, kind, last_byte);
-                 });
-    gap_ms = 0;  // the rest of a read came together
+    // Its second byte belongs to the Enter only when it comes with the CR, as one key's bytes
+    // do: an LF typed later is an Enter of its own.
+    const bool rest_of_enter =
+        enter_may_go_on_ && IsRestOfEnter(byte) && least_gap_ms <= kAltWaitMilliseconds;
+    enter_may_go_on_ = false;
+    if (rest_of_enter) {
+      JoinEnter(byte);
+    } else {
+      bytes_.push_back(byte);
+      ++arrived_;
+      reader_.Feed(static_cast<unsigned char>(byte), gap_ms,
+                   [this](size_t length, KeyKind kind, unsigned char last_byte) {
+                     OnKey(length, kind, last_byte);
+                   });
+    }
+    gap_ms = least_gap_ms = 0;  // the rest of a read came together
   }
+}
+
+// While its CR is queued, the byte makes one key with it. Once the CR has been taken, that Enter
+// has done its work, and the byte goes with it rather than act as a second Enter.
+void PendingInput::JoinEnter(char byte) {
+  if (bytes_.empty()) return;
+  marks_.push_back({arrived_ - 1, 2, KeyKind::kCharacter});
+  bytes_.push_back(byte);
+  ++arrived_;
+  ++sorted_;
 }
 
 void PendingInput::EndSequence() {
@@ -37,9 +68,21 @@ void PendingInput::EndSequence() {
   });
 }
 
+void PendingInput::Discard() {
+  PendingInput fresh;
+  fresh.last_arrival_ms_ = last_arrival_ms_;
+  fresh.enter_may_go_on_ = enter_may_go_on_;
+  *this = std::move(fresh);
+}
+
+int64_t PendingInput::SequenceWaitLeft(int64_t now_ms) const {
+  return std::max<int64_t>(reader_.SequenceWaitMilliseconds() - (now_ms - last_arrival_ms_), 0);
+}
+
 void PendingInput::OnKey(size_t length, KeyKind kind, unsigned char last_byte) {
   const uint64_t start = sorted_;
   sorted_ += length;
+  enter_may_go_on_ = kind == KeyKind::kCharacter && length == 1 && last_byte == kCarriageReturn;
   if (kind == KeyKind::kCharacter && last_byte == kCtrlD && !line_being_read_) {
     kind = KeyKind::kEarlyCtrlD;
   }
@@ -68,6 +111,7 @@ Key PendingInput::TakeKey() {
 unsigned char PendingInput::TakeByte() {
   const auto byte = static_cast<unsigned char>(bytes_.front());
   bytes_.pop_front();
+  enter_may_go_on_ = false;  // input read as data keeps every byte, the LF after a CR too
   DropPassedMarks();
   return byte;
 }

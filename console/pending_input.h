@@ -19,15 +19,21 @@ struct Key {
 
 class PendingInput {
  public:
-  // Bytes that arrived at `now_ms`. Ctrl+D typed while no line is being read is kept as a key
-  // that does not end the input.
-  void Append(std::string_view bytes, int64_t now_ms, bool line_being_read);
+  // Bytes read at `now_ms`, which came at some time from `unseen_since_ms` on. Ctrl+D typed while
+  // no line is being read is kept as a key that does not end the input.
+  void Append(std::string_view bytes, int64_t now_ms, int64_t unseen_since_ms,
+              bool line_being_read);
   // Nothing more came in time: the sequence the queue ends in is a key of its own.
   void EndSequence();
+  // Drops every key queued and any sequence begun, for a wait that must see only keys typed from
+  // now on. The rest of an Enter typed before still goes with that Enter.
+  void Discard();
 
   bool Empty() const { return bytes_.empty(); }
   // Whether the queue ends inside a key still waiting for the rest of its bytes.
   bool InSequence() const { return reader_.InSequence(); }
+  // How much longer, at `now_ms`, that key may wait for its next byte.
+  int64_t SequenceWaitLeft(int64_t now_ms) const;
   // Whether a whole key is waiting at the front.
   bool HasKey() const { return FrontArrival() < sorted_; }
   Key TakeKey();
@@ -51,6 +57,7 @@ class PendingInput {
 
   uint64_t FrontArrival() const { return arrived_ - bytes_.size(); }
   void OnKey(size_t length, KeyKind kind, unsigned char last_byte);
+  void JoinEnter(char byte);
   void DropPassedMarks();
 
   std::deque<char> bytes_;
@@ -60,6 +67,8 @@ class PendingInput {
   uint64_t sorted_ = 0;   // bytes before this arrival number belong to whole keys
   int64_t last_arrival_ms_ = 0;
   bool line_being_read_ = false;
+  // The key sorted last is a CR: an LF or NUL right after it is the rest of that Enter.
+  bool enter_may_go_on_ = false;
   // Per virtual key: the arrival number just past its latest press, and where its next poll
   // starts looking; 0 is never.
   std::array<uint64_t, 256> pressed_until_{};

@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 constexpr ScriptedDeviceOptions kPipe{.input_is_terminal = false, .input_ends = true};
 constexpr int kLater = 10;  // ms: keys typed while the line is being read, not before it
 
@@ -115,32 +117,54 @@ TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
   }
 }
 
-// The bytes of one key may come far apart on a slow link; Escape typed before a key still
-// leaves that key as typed, and a lone Escape is a key of its own after a while.
-TEST(LineEditor, SlowLinksKeepSequencesWholeAndEscapeBeforeAKeyTypesIt) {
-  TestConsole test({"a"});
-  for (const char* byte : {"\x1b", "[", "B", "\x1b", "O", "P", "\x1b", "[", "1", "5", "~"}) {
-    test.device.steps.push_back({byte, 230});
+// Keys as a slow link or a person's pace brings them, each step its gap in ms after the one
+// before (0 after a line's end: it came while the program did not read); the lines read. Then
+// the farewell's key wait after its pause, and in another run the error box at once, must each
+// wait for the Space typed a second later: no byte of a key already taken may end either.
+TEST(LineEditor, SlowLinksKeepKeysWholeAndKeysTypedAfterEscapeAsTyped) {
+  const std::pair<std::vector<ScriptStep>, std::vector<std::string>> runs[] = {
+      // A sequence begun may go on slowly; Escape then a byte within 50 ms begins one, or is Alt.
+      {{{"a\x1b"}, {"[", 50}, {"B", 500}, {"\x1bO", 10}, {"P\x1b", 230}, {"z", 50}, {"b\r", 10}},
+       {"ab"}},
+      // Escape (a vi habit), then keys typed at a person's pace: O, [ and ] too.
+      {{{"\x1b"}, {"Once ", 51}, {"\x1b", 10}, {"[note] ", 100}, {"\x1b", 10}, {"]x\r", 500}},
+       {"Once [note] ]x"}},
+      // Enter as CR LF or CR NUL, its second byte in the CR's read or one up to 50 ms later; an
+      // LF later than that is an Enter of its own.
+      {{{"a\r\nb\r\0c\r"s}, {"\n", 50}, {"d\r", 10}, {"\0"s, 20}, {"e\r", 10}, {"\n", 51}},
+       {"a", "b", "c", "d", "e", ""}},
+      {{{"text\r"}, {"\n"}}, {"text"}},
+      {{{"text\r"}, {"\0"s}}, {"text"}},
+  };
+  for (const auto& [steps, lines] : runs) {
+    for (const bool error_box : {false, true}) {
+      TestConsole test;
+      int64_t time = error_box ? 1000 : 4000;
+      for (const ScriptStep& step : steps) {
+        test.device.steps.push_back(step);
+        time += step.delay_ms;
+      }
+      for (const std::string& line : lines) EXPECT_EQ(ReadLine(), line);
+      test.device.steps.push_back({" ", 1000});
+      if (error_box) {
+        EndingOf([] { ReportFatal("Failed to create file."); });
+      } else {
+        Pause(3000);
+        WaitForKey();
+      }
+      EXPECT_TRUE(test.device.steps.empty()) << testing::PrintToString(steps[0].bytes);
+      EXPECT_EQ(test.device.now, time) << testing::PrintToString(steps[0].bytes);
+    }
   }
-  test.device.steps.push_back({"\x1b", 10});
-  test.device.steps.push_back({"x\r", 120});
-  EXPECT_EQ(ReadLine(), "ax");
-
-  test.device.steps.push_back({"\x1b", 10});
-  test.device.steps.push_back({"y", kSequenceWaitMilliseconds + 1});
-  test.device.steps.push_back({"\x1b", 10});
-  test.device.steps.push_back({"\r", 20});
-  EXPECT_EQ(ReadLine(), "y");
-  test.device.steps.push_back({"\x1b", 10});
-  const int64_t before = test.device.now;
+  TestConsole test({"\x1b"});  // a lone Escape is a key of its own once 50 ms pass
   WaitForKey();
-  EXPECT_EQ(test.device.now - before, 10 + kSequenceWaitMilliseconds);
+  EXPECT_EQ(test.device.now, kAltWaitMilliseconds);
 }
 
 // A resize, or a resume after a stop, is no key: it must not cut a key's sequence short.
 TEST(LineEditor, ScreenEventBetweenTheBytesOfASequenceKeepsItWhole) {
-  TestConsole test({"\x1b"});
-  for (const char* bytes : {"[A", "x\x1b", "[B", "b\r"}) {
+  TestConsole test({"\x1b["});
+  for (const char* bytes : {"A", "x\x1b[", "B", "b\r"}) {
     // The event takes the whole wait; the rest of the key comes with it.
     test.device.steps.push_back({"", kSequenceWaitMilliseconds, WindowSize{60, 20}});
     test.device.steps.push_back({bytes, 0});
@@ -244,7 +268,7 @@ TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
 }
 
 TEST(PipedInput, LinesKeepTheirBytesAndLoseOnlyTheLineEndWithoutEcho) {
-  TestConsole test({"ndiary\r\n4he\177llo\x1b[A\n", "tail\rx"}, kPipe);
+  TestConsole test({"ndiary\r", "\n4he\177llo\x1b[A\n", "tail\rx"}, kPipe);
   for (const char* line : {"ndiary", "4he\177llo\x1b[A", "tail\rx", ""})
     EXPECT_EQ(ReadLine(), line);
   EXPECT_EQ(test.Text(0, 0, 1), " ");

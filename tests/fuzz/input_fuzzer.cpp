@@ -205,8 +205,9 @@ char32_t PickCodepoint(FuzzedDataProvider& input) {
 }
 
 // What a user types: bytes, how far apart each may come from the byte before (a key's bytes come
-// within its wait, and a lone Escape is followed by a pause), and the lines the keys should give,
-// from a model that knows nothing of the editor's byte handling.
+// within its wait, the one after its Escape at once; a lone Escape, and a lone CR before an LF or
+// NUL, are followed by a pause), and the lines the keys should give, from a model that knows
+// nothing of the editor's byte handling.
 struct Typing {
   struct Gap {
     int min_ms = 0;
@@ -219,17 +220,26 @@ struct Typing {
 
   // Appends a key; `within` is how far apart its own bytes may come.
   void Key(std::string_view key, int within = kSequenceWaitMilliseconds) {
+    if (last_key_ == "\r" && !key.empty() && (key[0] == '\n' || key[0] == '\0')) {
+      // Otherwise it would be the rest of that Enter.
+      pause_ =
+          Gap{kAltWaitMilliseconds + 1, std::max(pause_.max_ms, kAltWaitMilliseconds + 1), true};
+    }
     for (size_t i = 0; i < key.size(); ++i) {
       bytes += key[i];
-      gaps.push_back(i > 0 ? Gap{0, within} : pause_);
+      const bool after_escape = i == 1 && key[0] == '\x1b';
+      gaps.push_back(i > 0 ? Gap{0, after_escape ? std::min(within, kAltWaitMilliseconds) : within}
+                           : pause_);
     }
     pause_ = Gap{};
+    last_key_ = key;
   }
   // The next key comes in a read of its own, this long after the one before.
   void Pause(int min_ms, int max_ms) { pause_ = Gap{min_ms, max_ms, true}; }
 
  private:
   Gap pause_;
+  std::string last_key_;
 };
 
 // Whether typing `c` presses the polled key.
@@ -297,19 +307,12 @@ void TypeToken(FuzzedDataProvider& input, Typing& typing, std::vector<std::strin
       typing.Key(std::string(1, static_cast<char>(input.PickValueInArray(kDroppedControls))));
       break;
     case 9: {
-      // Escape on its own: after a pause it is a key of its own, and a printable key after a
-      // shorter one is still typed.
+      // Escape on its own, as a person types it: a key of its own, and any printable key after
+      // it, O, [ and ] too, is typed as it is.
       typing.Key("\x1b");
-      if (input.ConsumeBool()) {
-        typing.Pause(kSequenceWaitMilliseconds + 1, 1000);
-        break;
-      }
+      typing.Pause(kAltWaitMilliseconds + 1, 1000);
       const char key = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
-      if (key == '[' || key == 'O' || key == ']' || Presses(key, polled)) {
-        typing.Pause(kSequenceWaitMilliseconds + 1, 1000);
-        break;
-      }
-      typing.Pause(kAltWaitMilliseconds + 1, kSequenceWaitMilliseconds);
+      if (input.ConsumeBool() || Presses(key, polled)) break;
       typing.Key(std::string(1, key));
       characters.emplace_back(1, key);
       break;
@@ -359,7 +362,10 @@ Session PickSession(FuzzedDataProvider& input) {
     for (int token = 0; token < tokens; ++token) {
       TypeToken(input, typing, characters, 0, true);
     }
-    typing.Key(input.ConsumeBool() ? "\r" : "\r\n");
+    // Enter: CR, LF (Ctrl+J), or CR LF or CR NUL sent together.
+    static constexpr std::string_view kEnters[] = {"\r", "\n", "\r\n", {"\r\0", 2}};
+    const std::string_view enter = input.PickValueInArray(kEnters);
+    typing.Key(enter, kAltWaitMilliseconds);
     std::string expected;
     for (const std::string& character : characters) expected += character;
     typing.lines.push_back(expected);
