@@ -169,4 +169,9 @@ set(CPACK_PACKAGE_CONTACT "${QUILLOMAT_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${QUILLOMAT_SUMMARY}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+# Packed files carry SOURCE_DATE_EPOCH's time, when it is set, and belong to root, whoever packs
+# them (CMake 4.3 and later; older ones record the packer's user in a zip).
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/source-date-times.cmake)
+set(CPACK_ARCHIVE_UID 0)
+set(CPACK_ARCHIVE_GID 0)
 include(CPack)
