@@ -11,7 +11,8 @@
 
 class ScreenRenderer {
  public:
-  // Blank runs at least this long are erased (ECH) rather than written as spaces.
+  // Blank runs at least this long are erased (ECH) rather than written as spaces, as far as the
+  // terminal shows no wide character in them.
   static constexpr int kShortestErasedRun = 12;
 
   // The terminal's content is unknown (first draw, resize, resume): repaint everything next time.
