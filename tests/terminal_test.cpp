@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -57,7 +58,8 @@ struct Session {
   }
 
   // As before the run: modes, the shell's screen, a visible cursor, default colours, a numeric
-  // keypad.
+  // keypad. A terminal without an alternate screen keeps the program's screen, and the shell goes
+  // on below it, from the bottom row.
   void ExpectTerminalRestored() {
     ExpectModesRestored();
     const std::string& received = terminal.Received();
@@ -65,7 +67,12 @@ struct Session {
     EXPECT_TRUE(numeric_keypad != std::string::npos && numeric_keypad > received.rfind("\x1b="));
     EXPECT_FALSE(terminal.AltScreenActive());
     EXPECT_TRUE(terminal.CursorVisible());
-    EXPECT_EQ(terminal.RowText(0).substr(0, 11), "$ quillomat") << terminal.ScreenDump();
+    if (has_alt_screen) {
+      EXPECT_EQ(terminal.RowText(0).substr(0, 11), "$ quillomat") << terminal.ScreenDump();
+    } else {
+      EXPECT_EQ(terminal.Cursor(), (std::pair{0, 30}));
+      EXPECT_EQ(terminal.RowText(30), std::string(120, ' '));
+    }
     terminal.PrintAsShell("Z");
     const auto [column, row] = terminal.Cursor();
     EXPECT_EQ(terminal.ForegroundAt(column - 1, row), -1);
@@ -74,6 +81,7 @@ struct Session {
   TempDir dir;
   PtyTerminal terminal{120, 31};
   termios modes_before{};
+  bool has_alt_screen = true;
 };
 
 // The run a user makes: each screen as the terminal shows it, the document's bytes at each step.
@@ -112,24 +120,44 @@ TEST(Terminal, OneWholeRunScreenByScreenThenTheTerminalIsRestored) {
   s.ExpectTerminalRestored();
 }
 
-// Every signal whose default action ends the process; a key sends it where there is one.
+// Every signal whose default action ends the process; a key sends it where there is one. Also on
+// a terminal without an alternate screen, and on one that stopped reading (a frozen link) after
+// a few hundred resizes filled its buffer: the handler gives up on the screen there, and the
+// process still ends at once, with the keyboard's modes put back.
 TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
-  std::vector<std::pair<int, const char*>> signals = {
-      {SIGINT, "\x03"}, {SIGQUIT, "\x1c"}, {SIGTERM, ""}, {SIGHUP, ""},
-      {SIGUSR1, ""},    {SIGUSR2, ""},     {SIGALRM, ""}, {SIGVTALRM, ""},
-      {SIGPROF, ""},    {SIGXCPU, ""},     {SIGSYS, ""}};
+  enum class Shown { kAltScreen, kNoAltScreen, kStalled };
+  struct Row {
+    int signal_number;
+    const char* key;
+    Shown shown = Shown::kAltScreen;
+  };
+  std::vector<Row> signals = {{SIGINT, "\x03"}, {SIGQUIT, "\x1c"}, {SIGTERM, ""}, {SIGHUP, ""},
+                              {SIGUSR1, ""},    {SIGUSR2, ""},     {SIGALRM, ""}, {SIGVTALRM, ""},
+                              {SIGPROF, ""},    {SIGXCPU, ""},     {SIGSYS, ""}};
+  signals.insert(signals.end(),
+                 {{SIGINT, "\x03", Shown::kNoAltScreen}, {SIGTERM, "", Shown::kStalled}});
 #if defined(SIGRTMIN) && defined(SIGRTMAX)  // macOS has no real-time signals
   signals.insert(signals.end(), {{SIGRTMIN + 1, ""}, {SIGRTMAX, ""}});
 #endif
-  for (const auto& [signal_number, key] : signals) {
-    SCOPED_TRACE(strsignal(signal_number));
+  for (const auto& [signal_number, key, shown] : signals) {
+    const char* const on[] = {"", " without an alternate screen", " on a stalled terminal"};
+    SCOPED_TRACE(strsignal(signal_number) + std::string(on[static_cast<int>(shown)]));
     Session s;
+    s.has_alt_screen = shown != Shown::kNoAltScreen;
+    if (!s.has_alt_screen) s.terminal.WithoutAltScreen();
     s.StartAfterPrompt();
+    if (shown == Shown::kStalled) {
+      s.terminal.StopReading();
+      for (int resize = 0; resize < 300; ++resize) {
+        s.terminal.Resize(120 - resize % 2, 31);
+        usleep(2000);
+      }
+    }
     *key ? s.terminal.Send(key) : s.terminal.Signal(signal_number);
     ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
     EXPECT_TRUE(WIFSIGNALED(s.terminal.ExitStatus()));
     EXPECT_EQ(WTERMSIG(s.terminal.ExitStatus()), signal_number);
-    s.ExpectTerminalRestored();
+    shown == Shown::kStalled ? s.ExpectModesRestored() : s.ExpectTerminalRestored();
   }
 }
 
