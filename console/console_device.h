@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -41,9 +42,22 @@ class ConsoleDevice {
     std::abort();  // a device that failed to end the process must not let the run go on
   }
 
+  // From now on running out of memory, wherever it happens, is a fatal error of the program's
+  // own: the device puts the terminal back and the run ends with status 1 and this message,
+  // saving nothing. No unwinding, so no caller can half-finish its work; the device allocates
+  // nothing on the way out.
+  static constexpr std::string_view kOutOfMemoryMessage = "Out of memory.";
+  static void EndRunWhenMemoryRunsOut(ConsoleDevice& device) {
+    out_of_memory_device_ = &device;
+    std::set_new_handler([] { out_of_memory_device_->Exit(1, kOutOfMemoryMessage); });
+  }
+
  protected:
   // Must not return; the tests' device throws instead, so that the ending can be observed.
   virtual void EndProcess(int status, std::string_view error_message) = 0;
+
+ private:
+  static inline ConsoleDevice* out_of_memory_device_ = nullptr;
 };
 
 // Sleeps for the whole time, handing every screen event on the way to on_screen_event.

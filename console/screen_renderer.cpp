@@ -34,6 +34,11 @@ bool IsSurelySingleWidth(char32_t glyph) {
          glyph == 0xFFFD;
 }
 
+// Either half of a wide character.
+bool ShowsWide(const Cell& cell) {
+  return cell.glyph == kWideRightHalf || CellWidth(cell.glyph) == 2;
+}
+
 bool IsPlainBlank(const Cell& cell) {
   return cell.glyph == U' ' && Background(cell.attribute) == 0;
 }
@@ -102,6 +107,11 @@ void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, s
       int blank_end = column + 1;
       while (blank_end < visible_columns && IsPlainBlank(wanted_at(blank_end))) ++blank_end;
       while (!changed(blank_end - 1)) --blank_end;
+      // Some terminals (mlterm) leave a wide character standing in an erased run, so a run is
+      // erased only up to the first one the terminal shows; that one gets spaces.
+      int wide_shown = column;
+      while (wide_shown < blank_end && !ShowsWide(Shown(wide_shown, row))) ++wide_shown;
+      blank_end = wide_shown;
       if (blank_end - column >= kShortestErasedRun) {
         EraseCells(column, row, blank_end - column, out);
         column = blank_end;

@@ -12,7 +12,8 @@
 
 class ScreenRenderer {
  public:
-  // Blank runs at least this long are erased (ECH) rather than written as spaces.
+  // Blank runs at least this long are erased (ECH) rather than written as spaces, as far as the
+  // terminal shows no wide character in them.
   static constexpr int kShortestErasedRun = 12;
 
   // Characters go out in the terminal's character set, UTF-8 unless told otherwise.

@@ -8,13 +8,13 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "tests/support/pty_terminal.h"
@@ -78,7 +78,8 @@ struct Session {
   }
 
   // As before the run: modes, the shell's screen, a visible cursor, default colours, ASCII (not
-  // line pieces), a numeric keypad.
+  // line pieces), a numeric keypad. A terminal without an alternate screen keeps the program's
+  // screen, and the shell goes on below it, from the bottom row.
   void ExpectTerminalRestored() {
     ExpectModesRestored();
     const std::string& received = terminal.Received();
@@ -86,7 +87,12 @@ struct Session {
     EXPECT_TRUE(numeric_keypad != std::string::npos && numeric_keypad > received.rfind("\x1b="));
     EXPECT_FALSE(terminal.AltScreenActive());
     EXPECT_TRUE(terminal.CursorVisible());
-    EXPECT_EQ(terminal.RowText(0).substr(0, 11), "$ quillomat") << terminal.ScreenDump();
+    if (has_alt_screen) {
+      EXPECT_EQ(terminal.RowText(0).substr(0, 11), "$ quillomat") << terminal.ScreenDump();
+    } else {
+      EXPECT_EQ(terminal.Cursor(), (std::pair{0, 30}));
+      EXPECT_EQ(terminal.RowText(30), std::string(120, ' '));
+    }
     terminal.PrintAsShell("q");
     const auto [column, row] = terminal.Cursor();
     EXPECT_EQ(terminal.ForegroundAt(column - 1, row), -1);
@@ -96,6 +102,7 @@ struct Session {
   TempDir dir;
   PtyTerminal terminal{120, 31};
   termios modes_before{};
+  bool has_alt_screen = true;
 };
 
 // The run a user makes: each screen as the terminal shows it, the document's bytes at each step.
@@ -134,24 +141,38 @@ TEST(Terminal, OneWholeRunScreenByScreenThenTheTerminalIsRestored) {
   s.ExpectTerminalRestored();
 }
 
-// Every signal whose default action ends the process; a key sends it where there is one. The last
-// row runs in a Latin-1 locale, whose terminal draws the frames with its DEC line-drawing set.
+// Every signal whose default action ends the process; a key sends it where there is one. Also on
+// a terminal without an alternate screen; on one that stopped reading (a frozen link) after a few
+// hundred resizes filled its buffer: the handler gives up on the screen there, and the process
+// still ends at once, with the keyboard's modes put back; and in a Latin-1 locale, whose terminal
+// draws the frames with its DEC line-drawing set.
 TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
-  std::vector<std::tuple<int, const char*, const char*>> signals = {
-      {SIGINT, "\x03", ""}, {SIGQUIT, "\x1c", ""}, {SIGTERM, "", ""}, {SIGHUP, "", ""},
-      {SIGUSR1, "", ""},    {SIGUSR2, "", ""},     {SIGALRM, "", ""}, {SIGVTALRM, "", ""},
-      {SIGPROF, "", ""},    {SIGXCPU, "", ""},     {SIGSYS, "", ""}};
+  enum class Shown { kAltScreen, kNoAltScreen, kStalled, kLatin1 };
+  struct Row {
+    int signal_number;
+    const char* key;
+    Shown shown = Shown::kAltScreen;
+  };
+  std::vector<Row> signals = {{SIGINT, "\x03"}, {SIGQUIT, "\x1c"}, {SIGTERM, ""}, {SIGHUP, ""},
+                              {SIGUSR1, ""},    {SIGUSR2, ""},     {SIGALRM, ""}, {SIGVTALRM, ""},
+                              {SIGPROF, ""},    {SIGXCPU, ""},     {SIGSYS, ""}};
+  signals.insert(signals.end(), {{SIGINT, "\x03", Shown::kNoAltScreen},
+                                 {SIGTERM, "", Shown::kStalled},
+                                 {SIGINT, "\x03", Shown::kLatin1}});
 #if defined(SIGRTMIN) && defined(SIGRTMAX)  // macOS has no real-time signals
-  signals.insert(signals.end(), {{SIGRTMIN + 1, "", ""}, {SIGRTMAX, "", ""}});
+  signals.insert(signals.end(), {{SIGRTMIN + 1, ""}, {SIGRTMAX, ""}});
 #endif
-  signals.push_back({SIGINT, "\x03", kLatin1Locale});
-  for (const auto& [signal_number, key, locale] : signals) {
-    SCOPED_TRACE(std::string(strsignal(signal_number)) + " " + locale);
+  for (const auto& [signal_number, key, shown] : signals) {
+    const char* const on[] = {"", " without an alternate screen", " on a stalled terminal",
+                              " in Latin-1"};
+    SCOPED_TRACE(strsignal(signal_number) + std::string(on[static_cast<int>(shown)]));
     Session s;
-    if (*locale) {
-      if (!HasLocale(locale)) GTEST_SKIP() << kLatin1Missing;
+    s.has_alt_screen = shown != Shown::kNoAltScreen;
+    if (!s.has_alt_screen) s.terminal.WithoutAltScreen();
+    if (shown == Shown::kLatin1) {
+      if (!HasLocale(kLatin1Locale)) GTEST_SKIP() << kLatin1Missing;
       s.terminal.ReadAsLatin1();
-      s.StartAfterPrompt(kWelcomeLine, {.environment = {std::string("LC_ALL=") + locale}});
+      s.StartAfterPrompt(kWelcomeLine, {.environment = {std::string("LC_ALL=") + kLatin1Locale}});
       // Single lines stand for the double ones, which the set lacks; not one UTF-8 byte.
       EXPECT_TRUE(s.Shows("┌──────"));
       EXPECT_TRUE(s.Shows("│                  Quillomat"));
@@ -161,11 +182,18 @@ TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
     } else {
       s.StartAfterPrompt();
     }
+    if (shown == Shown::kStalled) {
+      s.terminal.StopReading();
+      for (int resize = 0; resize < 300; ++resize) {
+        s.terminal.Resize(120 - resize % 2, 31);
+        usleep(2000);
+      }
+    }
     *key ? s.terminal.Send(key) : s.terminal.Signal(signal_number);
     ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
     EXPECT_TRUE(WIFSIGNALED(s.terminal.ExitStatus()));
     EXPECT_EQ(WTERMSIG(s.terminal.ExitStatus()), signal_number);
-    s.ExpectTerminalRestored();
+    shown == Shown::kStalled ? s.ExpectModesRestored() : s.ExpectTerminalRestored();
   }
   // And in a save to a FIFO whose reader takes nothing: with nothing to undo, nothing holds it.
   Session s;
@@ -187,17 +215,49 @@ TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
   close(reader);
 }
 
-// Output to a file past its size limit: the write that fails raises SIGXFSZ, which ends the
-// program with the keyboard's modes put back.
-TEST(Terminal, AFileSizeLimitOnOutputEndsItWithTheKeyboardRestored) {
-  Session s;
-  s.modes_before = s.terminal.SlaveModes();
-  s.terminal.Start({QUILLOMAT_PROGRAM}, s.dir.Path(),
-                   {.stdout_file = s.dir.Path("out"), .file_size_limit = 0});
-  ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
-  EXPECT_TRUE(WIFSIGNALED(s.terminal.ExitStatus()));
-  EXPECT_EQ(WTERMSIG(s.terminal.ExitStatus()), SIGXFSZ);
-  s.ExpectModesRestored();
+// Builds with AddressSanitizer reserve far more address space than any small limit allows.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+constexpr bool kSanitized = __has_feature(address_sanitizer);
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Limits the system sets. Output to a file past its size limit: the write that fails raises
+// SIGXFSZ, which ends the program the default way. Memory that runs out (a 15 MB line under a
+// 16 MiB address space): the run ends as a fatal error, with one message and status 1. Either way
+// the terminal's modes are put back and the document is as it was.
+TEST(Terminal, FileSizeAndMemoryLimitsEndItWithTheTerminalRestored) {
+  for (const bool out_of_memory : {false, true}) {
+    SCOPED_TRACE(out_of_memory ? "out of memory" : "file size limit");
+    if (out_of_memory && kSanitized) GTEST_SKIP() << "no address space limit under a sanitizer";
+    Session s;
+    s.dir.Write("txt/ndoc.txt", "an older entry");
+    if (out_of_memory) {
+      s.StartAfterPrompt(kWelcomeLine, {.stdin_from_pipe = true,
+                                        .stderr_file = s.dir.Path("err"),
+                                        .address_space_limit = 16 << 20});
+      s.terminal.WriteStdin("ndoc\n4" + std::string(15'000'000, 'x') + "\nq");
+      s.terminal.CloseStdin();
+    } else {
+      s.modes_before = s.terminal.SlaveModes();
+      s.terminal.Start({QUILLOMAT_PROGRAM}, s.dir.Path(),
+                       {.stdout_file = s.dir.Path("out"), .file_size_limit = 0});
+    }
+    ASSERT_TRUE(s.terminal.WaitForExit(2 * kTimeoutMs));
+    EXPECT_EQ(s.dir.Read("txt/ndoc.txt"), "an older entry");
+    if (out_of_memory) {
+      EXPECT_EQ(ExitCode(s.terminal.ExitStatus()), 1);
+      EXPECT_EQ(s.dir.Read("err"), "Out of memory.\n");
+      EXPECT_EQ(s.dir.Entries(), (std::set<std::string>{"err", "txt", "txt/ndoc.txt"}));
+      s.ExpectTerminalRestored();
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(s.terminal.ExitStatus()));
+      EXPECT_EQ(WTERMSIG(s.terminal.ExitStatus()), SIGXFSZ);
+      s.ExpectModesRestored();
+    }
+  }
 }
 
 // Under nohup a closed terminal is no end of input: the half-typed line must not replace the

@@ -9,6 +9,7 @@ namespace {
 
 Console* OpenPlatformConsole() {
   PosixTerminal& terminal = PosixTerminal::Open();
+  ConsoleDevice::EndRunWhenMemoryRunsOut(terminal);
   // Static, so that the exit ending every run destroys them and leaves no heap block behind.
   if (terminal.DrawsOnScreen()) {
     static ScreenConsole screen(terminal, terminal.OutputCharset());

@@ -20,8 +20,10 @@
 namespace {
 
 // CAN first: it cancels any escape sequence a signal may have cut in half. The keypad goes back
-// to numeric mode (DECKPNM) as the screen is left.
-constexpr std::string_view kLeaveScreen = "\x18\x1b[0m\x1b[?25h\x1b>\x1b[?1049l";
+// to numeric mode (DECKPNM) as the screen is left. LeaveScreenBytes puts the cursor's move in
+// between.
+constexpr std::string_view kLeaveScreenStart = "\x18\x1b[0m\x1b[?25h\x1b>";
+constexpr std::string_view kLeaveScreenEnd = "\x1b[?1049l";
 // The keypad in application mode (DECKPAM), so that its digits arrive apart from the main row's.
 constexpr std::string_view kEnterScreen = "\x1b[?1049h\x1b=\x1b[H\x1b[2J";
 // A screen drawn with the DEC line-drawing set may be left with it in G0 by a write cut short.
@@ -29,12 +31,28 @@ constexpr std::string_view kAsciiInG0 = "\x1b(B";
 // After a stop: the redraw that follows clears the screen itself.
 constexpr std::string_view kResumeScreen = "\x1b[?1049h\x1b=";
 
-// What the signal handlers need. Written once before any handler is installed, read-only after.
+// A descriptor output goes to. A terminal is written through an open file description of the
+// program's own, opened non-blocking, so that a terminal that takes nothing (a frozen link) holds
+// no write up for longer than the writer's patience. The standard descriptors share theirs with
+// the shell: O_NONBLOCK set on it would reach the shell too, and a blocking write cannot be
+// bounded at all (poll() may call the terminal writable while a write of many bytes still
+// waits for all of them). Only where the terminal cannot be opened again (another user's device)
+// is its shared description made non-blocking, for the time of each write alone.
+struct Sink {
+  int fd = -1;
+  bool borrowed = false;  // a terminal's shared description, made non-blocking per write
+};
+
+// What the signal handlers need, and where output goes. Written once before any handler is
+// installed, read-only after.
 struct TerminalState {
   int keyboard_fd = -1;  // terminal whose modes were changed, or -1
   termios saved_modes{};
   termios program_modes{};
-  int screen_fd = -1;  // terminal showing the alternate screen, or -1
+  Sink screen;  // terminal showing the alternate screen; fd -1 when none does
+  Sink output;  // standard output
+  Sink error;   // standard error
+  Sink echo;    // the keyboard's terminal; fd -1 when the keys come from elsewhere
   int wake_pipe[2] = {-1, -1};
   bool draws_lines_from_g0 = false;  // lines are drawn through the DEC special graphics set
 };
@@ -119,16 +137,28 @@ int WaitForDescriptors(pollfd* fds, nfds_t count, int timeout_ms) {
   return SelectDescriptors(fds, count, timeout_ms);
 }
 
-// Who writes, and so how long an output that takes nothing (a non-blocking one nobody reads) may
-// hold the write up: the program gives up after a second without progress; a signal handler,
-// which must let the process end or stop soon, after 200 ms in all.
+// Who writes, and so how long an output that takes nothing (a terminal nobody reads) may hold the
+// write up: the program gives up after a second without progress; a signal handler, which must
+// let the process end or stop soon, after 200 ms in all.
 enum class Writer { kProgram, kHandler };
 
-void WriteAll(int fd, std::string_view bytes, Writer writer = Writer::kProgram) {
+// One write that waits for nothing. Async-signal-safe, as fcntl() and write() are.
+ssize_t WriteSome(const Sink& sink, std::string_view bytes) {
+  if (!sink.borrowed) return write(sink.fd, bytes.data(), bytes.size());
+  const int flags = fcntl(sink.fd, F_GETFL);
+  if (flags != -1 && !(flags & O_NONBLOCK)) fcntl(sink.fd, F_SETFL, flags | O_NONBLOCK);
+  const ssize_t written = write(sink.fd, bytes.data(), bytes.size());
+  const int error = errno;
+  if (flags != -1 && !(flags & O_NONBLOCK)) fcntl(sink.fd, F_SETFL, flags);
+  errno = error;
+  return written;
+}
+
+void WriteAll(const Sink& sink, std::string_view bytes, Writer writer = Writer::kProgram) {
   const int patience_ms = writer == Writer::kHandler ? 200 : 1000;
   int64_t give_up_at = MonotonicMilliseconds() + patience_ms;
   while (!bytes.empty()) {
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
+    const ssize_t written = WriteSome(sink, bytes);
     if (written > 0) {
       bytes.remove_prefix(static_cast<size_t>(written));
       if (writer == Writer::kProgram) give_up_at = MonotonicMilliseconds() + patience_ms;
@@ -139,24 +169,69 @@ void WriteAll(int fd, std::string_view bytes, Writer writer = Writer::kProgram) 
     const int64_t left = give_up_at - MonotonicMilliseconds();
     if (left <= 0) return;  // nowhere left to show it
     if (error == EINTR) continue;
-    pollfd writable{fd, POLLOUT, 0};
+    pollfd writable{sink.fd, POLLOUT, 0};
     WaitForDescriptors(&writable, 1, static_cast<int>(left));
   }
+}
+
+// Nothing allocated: running out of memory ends the run with a message too. A line that fits
+// the buffer goes out in one write, its line end with it.
+void WriteLine(const Sink& sink, std::string_view text) {
+  char line[256];
+  if (text.size() < sizeof line) {
+    std::copy(text.begin(), text.end(), line);
+    line[text.size()] = '\n';
+    WriteAll(sink, {line, text.size() + 1});
+  } else {
+    WriteAll(sink, text);
+    WriteAll(sink, "\n");
+  }
+}
+
+// Appends to a buffer on the stack, as far as it holds.
+struct StackText {
+  char bytes[48];
+  size_t size = 0;
+
+  void Append(std::string_view text) {
+    for (const char c : text) {
+      if (size < sizeof bytes) bytes[size++] = c;
+    }
+  }
+  void AppendNumber(unsigned number) {
+    char digits[12];
+    size_t count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + number % 10);
+      number /= 10;
+    } while (number > 0);
+    while (count > 0) Append({&digits[--count], 1});
+  }
+  std::string_view View() const { return {bytes, size}; }
+};
+
+// The screen is left with the cursor on the bottom row, first column, as curses programs leave
+// it, and that row blank: a terminal without an alternate screen (GNU screen's default, xterm
+// with titeInhibit, the Linux console) keeps the program's screen, and the shell's prompt or a
+// message must come below it, not inside it. No allocation: handlers leave the screen too.
+StackText LeaveScreenBytes() {
+  winsize size{};
+  const bool known = ioctl(g_terminal.screen.fd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0;
+  StackText text;
+  text.Append(kLeaveScreenStart);
+  text.Append("\x1b[");
+  text.AppendNumber(known ? size.ws_row : 999);  // a row past the bottom means the bottom one
+  text.Append("H\x1b[K");
+  text.Append(kLeaveScreenEnd);
+  if (g_terminal.draws_lines_from_g0) text.Append(kAsciiInG0);
+  return text;
 }
 
 // Only input-side modes change, so they are put back at once: waiting for output to drain could
 // wait for ever on a terminal that takes nothing.
 void RestoreTerminal(Writer writer) {
   if (!g_program_modes_in_force) return;
-  if (g_terminal.screen_fd >= 0) {
-    // In one write, so that nothing else comes between.
-    char leave[kLeaveScreen.size() + kAsciiInG0.size()];
-    std::memcpy(leave, kLeaveScreen.data(), kLeaveScreen.size());
-    std::memcpy(leave + kLeaveScreen.size(), kAsciiInG0.data(), kAsciiInG0.size());
-    const size_t size =
-        kLeaveScreen.size() + (g_terminal.draws_lines_from_g0 ? kAsciiInG0.size() : 0);
-    WriteAll(g_terminal.screen_fd, std::string_view(leave, size), writer);
-  }
+  if (g_terminal.screen.fd >= 0) WriteAll(g_terminal.screen, LeaveScreenBytes().View(), writer);
   if (g_terminal.keyboard_fd >= 0) {
     tcsetattr(g_terminal.keyboard_fd, TCSANOW, &g_terminal.saved_modes);
   }
@@ -172,7 +247,7 @@ void ApplyProgramTermios() {
 void EnterProgramModes(Writer writer, std::string_view enter_screen) {
   g_program_modes_in_force = 1;
   ApplyProgramTermios();
-  if (g_terminal.screen_fd >= 0) WriteAll(g_terminal.screen_fd, enter_screen, writer);
+  if (g_terminal.screen.fd >= 0) WriteAll(g_terminal.screen, enter_screen, writer);
 }
 
 void Wake() {
@@ -320,12 +395,14 @@ void PauseBriefly() {
   nanosleep(&pause, nullptr);
 }
 
-int OpenEchoTerminal() {
-  const int access = fcntl(STDIN_FILENO, F_GETFL) & O_ACCMODE;
-  if (access == O_RDWR || access == O_WRONLY) return STDIN_FILENO;
-  const char* name = ttyname(STDIN_FILENO);
-  const int fd = name ? open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC) : -1;
-  return fd >= 0 ? fd : STDIN_FILENO;
+// Files and pipes are written as they are; a terminal through a description of the program's own
+// (see Sink). The keyboard's terminal is opened for writing this way even when standard input was
+// opened for reading only.
+Sink SinkFor(int fd) {
+  if (!isatty(fd)) return {fd, false};
+  const char* name = ttyname(fd);
+  const int own = name ? open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+  return own >= 0 ? Sink{own, false} : Sink{fd, true};
 }
 
 }  // namespace
@@ -351,9 +428,11 @@ PosixTerminal::PosixTerminal() {
     g_terminal.keyboard_fd = STDIN_FILENO;
     g_terminal.saved_modes = modes;
     g_terminal.program_modes = ProgramModes(modes);
-    echo_fd_ = OpenEchoTerminal();
+    g_terminal.echo = SinkFor(STDIN_FILENO);
   }
-  if (draws_on_screen_) g_terminal.screen_fd = STDOUT_FILENO;
+  g_terminal.output = SinkFor(STDOUT_FILENO);
+  g_terminal.error = SinkFor(STDERR_FILENO);
+  if (draws_on_screen_) g_terminal.screen = g_terminal.output;
   if (input_is_terminal_ || draws_on_screen_) {
     InstallSignalHandlers();
     EnterProgramModes(Writer::kProgram, kEnterScreen);
@@ -424,20 +503,16 @@ WindowSize PosixTerminal::Size() {
 }
 
 void PosixTerminal::WriteOutput(std::string_view bytes) {
-  WriteAll(STDOUT_FILENO, bytes);
+  WriteAll(g_terminal.output, bytes);
 }
 
 void PosixTerminal::WriteEcho(std::string_view bytes) {
-  if (echo_fd_ >= 0) WriteAll(echo_fd_, bytes);
+  if (g_terminal.echo.fd >= 0) WriteAll(g_terminal.echo, bytes);
 }
 
 void PosixTerminal::EndProcess(int status, std::string_view error_message) {
   BlockSignals();  // from here on nothing may interrupt the restore
   RestoreTerminal(Writer::kProgram);
-  if (!error_message.empty()) {
-    std::string line(error_message);
-    line += '\n';
-    WriteAll(STDERR_FILENO, line);
-  }
+  if (!error_message.empty()) WriteLine(g_terminal.error, error_message);
   std::exit(status);
 }

@@ -38,6 +38,5 @@ class PosixTerminal : public ConsoleDevice {
   bool input_is_terminal_ = false;
   bool draws_on_screen_ = false;
   std::optional<Wait> input_over_;  // kEnded or kLost, for good
-  int echo_fd_ = -1;
   Charset charset_;
 };

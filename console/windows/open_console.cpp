@@ -9,6 +9,7 @@ namespace {
 
 Console* OpenPlatformConsole() {
   auto* streams = new WindowsStreams();
+  ConsoleDevice::EndRunWhenMemoryRunsOut(*streams);
   if (!streams->InputIsTerminal() && !streams->OutputIsConsole()) {
     return new PlainConsole(*streams, PlainConsole::GlyphBytes::kCodePage437);
   }

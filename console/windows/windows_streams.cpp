@@ -85,12 +85,13 @@ void WindowsStreams::WriteOutput(std::string_view bytes) {
 }
 
 // The console gets its starting colour back, so a failed save does not leave it in the text's.
+// Nothing is allocated: running out of memory ends the run this way too.
 void WindowsStreams::EndProcess(int status, std::string_view error_message) {
   if (output_is_console_) SetConsoleTextAttribute(output_, starting_attribute_);
   if (!error_message.empty()) {
-    std::string line(error_message);
-    line += '\n';
-    WriteAll(GetStdHandle(STD_ERROR_HANDLE), line);
+    const HANDLE errors = GetStdHandle(STD_ERROR_HANDLE);
+    WriteAll(errors, error_message);
+    WriteAll(errors, "\n");
   }
   std::exit(status);
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vterm.h>
 
+#include <cerrno>
 #include <chrono>
 #include <stdexcept>
 
@@ -21,11 +22,14 @@ void SetWindowSize(int fd, int columns, int rows) {
   ioctl(fd, TIOCSWINSZ, &size);
 }
 
-void WriteAll(int fd, std::string_view bytes) {
+// False when the reader has gone (a program that ended early).
+bool WriteAll(int fd, std::string_view bytes) {
   for (ssize_t written = 0; !bytes.empty(); bytes.remove_prefix(static_cast<size_t>(written))) {
     written = write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EPIPE) return false;
     if (written < 0) throw std::runtime_error("write to the program failed");
   }
+  return true;
 }
 
 // A started program gets none of the tests' descriptors. The flag is set after the call that
@@ -84,6 +88,11 @@ PtyTerminal::~PtyTerminal() {
   vterm_free(vterm_);
 }
 
+void PtyTerminal::WithoutAltScreen() {
+  has_alt_screen_ = false;
+  vterm_screen_enable_altscreen(vterm_obtain_screen(vterm_), 0);
+}
+
 void PtyTerminal::PrintAsShell(std::string_view bytes) {
   WriteAll(slave_fd_, bytes);
   Pump();
@@ -118,11 +127,12 @@ void PtyTerminal::Start(const std::vector<std::string>& argv, const std::string&
         setenv(setting.substr(0, equals).c_str(), setting.c_str() + equals + 1, 1);
       }
     }
-    if (streams.file_size_limit >= 0) {
+    for (const auto& [resource, bytes] : {std::pair{RLIMIT_FSIZE, streams.file_size_limit},
+                                          std::pair{RLIMIT_AS, streams.address_space_limit}}) {
       rlimit limit{};
-      getrlimit(RLIMIT_FSIZE, &limit);
-      limit.rlim_cur = static_cast<rlim_t>(streams.file_size_limit);
-      setrlimit(RLIMIT_FSIZE, &limit);
+      getrlimit(resource, &limit);
+      limit.rlim_cur = static_cast<rlim_t>(bytes);
+      if (bytes >= 0) setrlimit(resource, &limit);
     }
     // The program gets the signals a shell would give it, whatever the test runner ignores.
     for (int signal_number = 1; signal_number < NSIG; ++signal_number)
@@ -147,7 +157,7 @@ void PtyTerminal::Send(std::string_view keys) {
 }
 
 void PtyTerminal::WriteStdin(std::string_view bytes) {
-  WriteAll(stdin_fd_, bytes);
+  [[maybe_unused]] const bool taken = WriteAll(stdin_fd_, bytes);
 }
 
 void PtyTerminal::CloseStdin() {
@@ -175,7 +185,7 @@ void PtyTerminal::HangUp() {
 
 void PtyTerminal::Pump() {
   char bytes[4096];
-  for (ssize_t count; (count = read(master_fd_, bytes, sizeof bytes)) > 0;) {
+  for (ssize_t count; reading_ && (count = read(master_fd_, bytes, sizeof bytes)) > 0;) {
     const std::string_view arrived(bytes, static_cast<size_t>(count));
     received_ += arrived;
     // libvterm reads 8-bit text as UTF-8 only: told otherwise, it drops every byte's top bit.
@@ -183,9 +193,30 @@ void PtyTerminal::Pump() {
     if (latin1_) {
       for (const char byte : arrived) AppendUtf8(utf8, static_cast<unsigned char>(byte));
     }
-    const std::string_view shown = latin1_ ? std::string_view(utf8) : arrived;
-    vterm_input_write(vterm_, shown.data(), shown.size());
+    Feed(latin1_ ? std::string_view(utf8) : arrived);
   }
+}
+
+void PtyTerminal::Feed(std::string_view bytes) {
+  if (has_alt_screen_) {
+    vterm_input_write(vterm_, bytes.data(), bytes.size());
+    return;
+  }
+  // libvterm without its alternate screen still saves and restores the cursor with it.
+  constexpr std::string_view kAltScreenMode = "\x1b[?1049";
+  unfed_ += bytes;
+  for (size_t at; (at = unfed_.find(kAltScreenMode)) != std::string::npos &&
+                  at + kAltScreenMode.size() < unfed_.size();) {
+    unfed_.erase(at, kAltScreenMode.size() + 1);
+  }
+  size_t fed = unfed_.size();
+  const size_t last_escape = unfed_.rfind('\x1b');
+  if (last_escape != std::string::npos &&
+      kAltScreenMode.starts_with(std::string_view(unfed_).substr(last_escape))) {
+    fed = last_escape;
+  }
+  vterm_input_write(vterm_, unfed_.data(), fed);
+  unfed_.erase(0, fed);
 }
 
 bool PtyTerminal::WaitFor(const std::function<bool()>& done, int timeout_ms) {
@@ -194,7 +225,7 @@ bool PtyTerminal::WaitFor(const std::function<bool()>& done, int timeout_ms) {
     Pump();
     if (done()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    pollfd readable{master_fd_, POLLIN, 0};
+    pollfd readable{reading_ ? master_fd_ : -1, POLLIN, 0};
     poll(&readable, 1, 5);
   }
 }

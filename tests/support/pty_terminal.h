@@ -24,6 +24,7 @@ struct PtyStreams {
   std::vector<std::string> environment = {};
   std::vector<int> ignored_signals = {};  // as nohup or trap '' would leave them
   long long file_size_limit = -1;         // RLIMIT_FSIZE in bytes, or none
+  long long address_space_limit = -1;     // RLIMIT_AS in bytes, or none
 };
 
 class PtyTerminal {
@@ -36,16 +37,22 @@ class PtyTerminal {
   // Reads what the program writes as a terminal set up for Latin-1 (ISO-8859-1) would, each byte
   // one character, rather than as UTF-8.
   void ReadAsLatin1() { latin1_ = true; }
+  // A terminal without an alternate screen (the Linux console, GNU screen's default): the modes
+  // that switch to it, and save and restore the cursor with it, do nothing. Call before Start.
+  void WithoutAltScreen();
   // Output as a shell would print it before the program starts.
   void PrintAsShell(std::string_view bytes);
   // Starts argv[0] in `dir` as a new session with the pty as its controlling terminal.
   void Start(const std::vector<std::string>& argv, const std::string& dir, PtyStreams streams = {});
   void Send(std::string_view keys);
+  // Stops at the first byte the program does not take, should it end before reading them all.
   void WriteStdin(std::string_view bytes);
   void CloseStdin();
   void Resize(int columns, int rows);  // the kernel tells the program with SIGWINCH
   void Signal(int signal_number);
   void HangUp();  // closes the master side, as when the terminal window closes
+  // Reads nothing more from the program, as a frozen link: its writes fill the terminal's buffer.
+  void StopReading() { reading_ = false; }
 
   bool WaitFor(const std::function<bool()>& done, int timeout_ms);
   bool WaitForText(std::string_view utf8, int timeout_ms);
@@ -65,6 +72,7 @@ class PtyTerminal {
 
  private:
   void Pump();
+  void Feed(std::string_view bytes);
 
   int columns_;
   int rows_;
@@ -78,4 +86,7 @@ class PtyTerminal {
   bool cursor_visible_ = true;
   bool alt_screen_ = false;
   bool latin1_ = false;
+  bool has_alt_screen_ = true;
+  bool reading_ = true;
+  std::string unfed_;  // what may be the start of an alternate screen mode, held back
 };
