@@ -86,6 +86,12 @@ char32_t VisibleCodepoint(char32_t codepoint) {
   if (codepoint < 0x20) return U'\u2400' + codepoint;                       // ␀ to ␟
   if (codepoint == 0x7F) return U'\u2421';                                  // ␡
   if (codepoint >= 0x80 && codepoint < 0xA0) return kReplacementCharacter;  // C1 controls
+  // Unicode's Bidi_Control characters: ALM, LRM and RLM, the embeddings, overrides and isolates.
+  if (codepoint == 0x061C || codepoint == 0x200E || codepoint == 0x200F ||
+      (codepoint >= 0x202A && codepoint <= 0x202E) ||
+      (codepoint >= 0x2066 && codepoint <= 0x2069)) {
+    return kReplacementCharacter;
+  }
   return codepoint;
 }
 

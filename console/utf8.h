@@ -41,7 +41,9 @@ inline constexpr char32_t kMarkBase = U'\u25CC';
 // fullwidth forms and emoji, 1 for all others.
 int CellWidth(char32_t codepoint);
 
-// Control characters become their visible Unicode pictures, so they are never sent raw.
+// Control characters become their visible Unicode pictures, so they are never sent raw. Those
+// without a picture become U+FFFD: the C1 controls, and the bidirectional controls, with which a
+// terminal would reorder the text around them and show a name other than the one saved.
 char32_t VisibleCodepoint(char32_t codepoint);
 
 // One typed character as the screen shows it. The one place where typed bytes become what is

@@ -44,7 +44,10 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
       {"cafe\xcc\x81\177e\xcc\x81\r", "cafe\xcc\x81"},           // a mark goes with its letter
       {"a\xd7\xa9\xd6\xb8\xd7\x81\177\r", "a"},                  // Hebrew points
       {"\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d\r",
-       "\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d"},      // Arabic fatha, Devanagari virama
+       "\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d"},  // Arabic fatha, Devanagari virama
+      {"a\xe2\x80\x8f"
+       "b\177\r",
+       "a\xe2\x80\x8f"},                                 // RLM takes a cell, shown as U+FFFD
       {"a\x1b[Db\x1b[1;5C\x1b[15~c\x1b[200~\r", "abc"},  // CSI keys
       {"a\x1bOPb\x1bO1;2Q\x1b[[A\r", "ab"},              // SS3 keys, Linux console F1
       {"a\x1bxb\x1b\x1b[A\x1b\r", "ab"},       // Alt+x, Escape before a key, a lone Escape

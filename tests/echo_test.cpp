@@ -131,6 +131,16 @@ TEST(ScreenEcho, ErasesWhatWasShownAcrossWrapsAndResizes) {
        "    ",
        119,
        3},
+      {"a bidirectional control is shown, not obeyed",
+       {{"\xe2\x80\xae"
+         "ab\r"}},
+       "\xe2\x80\xae"
+       "ab",
+       "  \xef\xbf\xbd"
+       "a",
+       "b   ",
+       1,
+       4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -154,8 +164,9 @@ TEST(TerminalEcho, BackspaceErasesEveryCellOfTheCharacter) {
       {"a日\x7f\x7f\r", "a日\b\b  \b\b\b \b\r\n"},
       {"\xf0\x9f\x98\x80\x7f\r", "\xf0\x9f\x98\x80\b\b  \b\b\r\n"},
       {"\xc3\xa9\xc2\x85\x7f\r", "\xc3\xa9\xef\xbf\xbd\b \b\r\n"},  // a C1 control shows as U+FFFD
-      {"a\xcc\x81\xcc\x81\x7f\r", "a\xcc\x81\xcc\x81\b \b\r\n"},    // marks go with their character
-      {"\xcc\x81\x7f\xcc\x81\r", "◌\xcc\x81\b \b◌\xcc\x81\r\n"},    // nothing before it to join
+      {"\xe2\x81\xa7\r", "\xef\xbf\xbd\r\n"},  // so does a bidirectional control (U+2067)
+      {"a\xcc\x81\xcc\x81\x7f\r", "a\xcc\x81\xcc\x81\b \b\r\n"},  // marks go with their character
+      {"\xcc\x81\x7f\xcc\x81\r", "◌\xcc\x81\b \b◌\xcc\x81\r\n"},  // nothing before it to join
   };
   for (const auto& [keys, echo] : cases) {
     ScriptedDevice device({keys}, {});
