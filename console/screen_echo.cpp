@@ -13,7 +13,7 @@ void ScreenEcho::ShowCharacter(std::string_view utf8) {
   }
   const int width = ClusterCells(utf8);
   if (end_.column + width > wrap_width_) {
-    wraps_.push_back({shown_, end_});
+    if (end_.row < CellScreen::kMaxHeight) wraps_.push_back({shown_, end_});
     end_ = {0, end_.row + 1};
   }
   screen_.SetCell(end_.column, end_.row, Cell{character.glyph, screen_.Attribute()});
@@ -35,6 +35,10 @@ void ScreenEcho::EraseLastCharacter(std::string_view cluster) {
   if (!wraps_.empty() && wraps_.back().cluster == shown_) {
     end_ = wraps_.back().end;
     wraps_.pop_back();
+  } else if (at.column <= 0 && at.row > CellScreen::kMaxHeight && shown_ > 0) {
+    // A wrap below every row a screen shows, not kept: where that row ended matters only to the
+    // cursor, which the screen shows in its last row.
+    end_ = {wrap_width_, at.row - 1};
   }
   screen_.SetCell(at.column, at.row, Cell{U' ', screen_.Attribute()});
   screen_.PlaceCursor(at.column, at.row);

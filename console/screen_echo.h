@@ -26,7 +26,8 @@ class ScreenEcho : public LineEcho {
   };
   // A row wrap: which cluster went first on the new row, and where the row before it ended. The
   // end is not always the wrap width: a wide character that did not fit leaves a gap, and a
-  // resize moves the edge. Only wraps are kept, so a pasted line costs no memory per character.
+  // resize moves the edge. Only wraps into rows a screen can show are kept, at most
+  // CellScreen::kMaxHeight: a pasted line costs no memory per character in any window.
   struct Wrap {
     size_t cluster;
     Position end;
