@@ -104,6 +104,15 @@ void TerminalCharacters::Append(std::string& out, char32_t glyph, int cells) {
   if (cells == 2) out += ' ';
 }
 
+void TerminalCharacters::AppendMark(std::string& out, char32_t mark) {
+  if (charset_.IsUtf8()) {
+    AppendUtf8(out, mark);
+    return;
+  }
+  Finish(out);
+  charset_.Append(out, mark);
+}
+
 void TerminalCharacters::Finish(std::string& out) {
   if (!line_set_) return;
   out += "\x1b(B";

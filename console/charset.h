@@ -52,6 +52,9 @@ class TerminalCharacters {
   // Appends a character that takes `cells` cells on the screen. One the charset lacks shows as
   // '?', and a space after it for a wide one, so the terminal's cursor moves as the screen's does.
   void Append(std::string& out, char32_t glyph, int cells);
+  // Appends a mark that joins the character before it; one the charset lacks is left out, since
+  // it takes no cell of its own.
+  void AppendMark(std::string& out, char32_t mark);
   // Puts ASCII back in G0, so that nothing written after it (another program, a shell) comes out
   // as line pieces.
   void Finish(std::string& out);

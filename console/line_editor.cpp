@@ -71,8 +71,9 @@ void LineEditor::CompletePartialCharacter(LineEcho& echo) {
   partial_.clear();
 }
 
+// A character goes together with its marks: what stays on the screen is what is saved.
 void LineEditor::EraseLastCharacter(LineEcho& echo) {
-  const size_t length = LastUtf8CharacterLength(line_);
+  const size_t length = LastClusterLength(line_);
   echo.EraseLastCharacter(std::string_view(line_).substr(line_.size() - length));
   line_.resize(line_.size() - length);
 }

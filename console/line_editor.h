@@ -1,5 +1,6 @@
 // The line editor for keyboard input: turns the keys a terminal sends into one line of text,
-// echoing as it goes. Special keys type nothing, Backspace erases whole characters.
+// echoing as it goes. Special keys type nothing, Backspace erases whole characters with their
+// marks.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +13,10 @@
 class LineEcho {
  public:
   virtual ~LineEcho() = default;
-  virtual void ShowCharacter(std::string_view utf8) = 0;       // one character, appended
-  virtual void EraseLastCharacter(std::string_view utf8) = 0;  // the last one shown
-  virtual void EndLine() = 0;                                  // the line is complete
+  virtual void ShowCharacter(std::string_view utf8) = 0;  // one character, appended
+  // The last character that takes cells, with the marks shown after it (LastClusterLength).
+  virtual void EraseLastCharacter(std::string_view cluster) = 0;
+  virtual void EndLine() = 0;  // the line is complete
 };
 
 class LineEditor {

@@ -2,25 +2,21 @@
 
 #include "console/utf8.h"
 
-namespace {
-
-int WidthOf(std::string_view utf8) {
-  return CellWidth(VisibleCodepoint(DecodeUtf8(utf8).codepoint));
-}
-
-}  // namespace
-
 ScreenEcho::ScreenEcho(CellScreen& screen, const int& wrap_width)
     : screen_(screen), wrap_width_(wrap_width), end_{screen.CursorColumn(), screen.CursorRow()} {}
 
 void ScreenEcho::ShowCharacter(std::string_view utf8) {
-  const char32_t glyph = VisibleCodepoint(DecodeUtf8(utf8).codepoint);
-  const int width = CellWidth(glyph);
+  const ShownCharacter character = DecodeShown(utf8);
+  if (character.cells == 0 && shown_ > 0) {
+    screen_.AddMark(end_.column - 1, end_.row, character.glyph);
+    return;
+  }
+  const int width = ClusterCells(utf8);
   if (end_.column + width > wrap_width_) {
-    wraps_.push_back({shown_, end_});
+    if (end_.row < CellScreen::kMaxHeight) wraps_.push_back({shown_, end_});
     end_ = {0, end_.row + 1};
   }
-  screen_.SetCell(end_.column, end_.row, Cell{glyph, screen_.Attribute()});
+  screen_.SetCell(end_.column, end_.row, Cell{character.glyph, screen_.Attribute()});
   end_.column += width;
   ++shown_;
   // Like the console, the cursor moves to the next row as soon as this one is full.
@@ -31,14 +27,18 @@ void ScreenEcho::ShowCharacter(std::string_view utf8) {
   }
 }
 
-void ScreenEcho::EraseLastCharacter(std::string_view utf8) {
+void ScreenEcho::EraseLastCharacter(std::string_view cluster) {
   if (shown_ == 0) return;
   --shown_;
-  const Position at = {end_.column - WidthOf(utf8), end_.row};
+  const Position at = {end_.column - ClusterCells(cluster), end_.row};
   end_ = at;
-  if (!wraps_.empty() && wraps_.back().character == shown_) {
+  if (!wraps_.empty() && wraps_.back().cluster == shown_) {
     end_ = wraps_.back().end;
     wraps_.pop_back();
+  } else if (at.column <= 0 && at.row > CellScreen::kMaxHeight && shown_ > 0) {
+    // A wrap below every row a screen shows, not kept: where that row ended matters only to the
+    // cursor, which the screen shows in its last row.
+    end_ = {wrap_width_, at.row - 1};
   }
   screen_.SetCell(at.column, at.row, Cell{U' ', screen_.Attribute()});
   screen_.PlaceCursor(at.column, at.row);

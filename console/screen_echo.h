@@ -1,6 +1,7 @@
 // Echo of a typed line onto the cell screen, as a console echoes: from the cursor, in the current
 // attribute, wrapping at the terminal's right edge; a wide character that does not fit goes to the
-// next row whole. Erasing goes back across wrapped rows too.
+// next row whole, and a mark joins the character before it. Erasing goes back across wrapped
+// rows too.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,7 @@ class ScreenEcho : public LineEcho {
   ScreenEcho(CellScreen& screen, const int& wrap_width);
 
   void ShowCharacter(std::string_view utf8) override;
-  void EraseLastCharacter(std::string_view utf8) override;
+  void EraseLastCharacter(std::string_view cluster) override;
   void EndLine() override {}
 
  private:
@@ -23,17 +24,18 @@ class ScreenEcho : public LineEcho {
     int column;
     int row;
   };
-  // A row wrap: which character went first on the new row, and where the row before it ended.
-  // The end is not always the wrap width: a wide character that did not fit leaves a gap, and a
-  // resize moves the edge. Only wraps are kept, so a pasted line costs no memory per character.
+  // A row wrap: which cluster went first on the new row, and where the row before it ended. The
+  // end is not always the wrap width: a wide character that did not fit leaves a gap, and a
+  // resize moves the edge. Only wraps into rows a screen can show are kept, at most
+  // CellScreen::kMaxHeight: a pasted line costs no memory per character in any window.
   struct Wrap {
-    size_t character;
+    size_t cluster;
     Position end;
   };
 
   CellScreen& screen_;
   const int& wrap_width_;
-  Position end_;  // just after the last character shown
-  size_t shown_ = 0;
+  Position end_;      // just after the last character shown
+  size_t shown_ = 0;  // clusters: characters that take cells, with their marks
   std::vector<Wrap> wraps_;
 };

@@ -22,7 +22,8 @@ int Background(uint16_t attribute) {
 
 // A blank cell looks the same whatever its foreground colour.
 Cell AsSeen(Cell cell) {
-  if (cell.glyph == U' ') cell.attribute = (cell.attribute & 0xF0) | kDefaultAttribute;
+  if (cell.glyph == U' ' && cell.marks == 0)
+    cell.attribute = (cell.attribute & 0xF0) | kDefaultAttribute;
   return cell;
 }
 
@@ -40,14 +41,16 @@ bool ShowsWide(const Cell& cell) {
 }
 
 bool IsPlainBlank(const Cell& cell) {
-  return cell.glyph == U' ' && Background(cell.attribute) == 0;
+  return cell.glyph == U' ' && cell.marks == 0 && Background(cell.attribute) == 0;
 }
 
 }  // namespace
 
 std::string ScreenRenderer::Render(const CellScreen& screen, int columns, int rows) {
   std::string out;
+  // Renumbered marks no longer say which marks the terminal shows.
   if (!valid_ || columns != columns_ || rows != rows_ ||
+      screen.MarksGeneration() != marks_generation_ ||
       std::min(columns, screen.Width()) != shown_columns_ ||
       std::min(rows, screen.Height()) != shown_rows_) {
     RepaintFromBlank(screen, columns, rows, out);
@@ -76,6 +79,7 @@ void ScreenRenderer::RepaintFromBlank(const CellScreen& screen, int columns, int
   pen_ = kDefaultAttribute;
   cursor_column_ = 0;
   cursor_row_ = 0;
+  marks_generation_ = screen.MarksGeneration();
   valid_ = true;
 }
 
@@ -129,11 +133,15 @@ void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, s
     MoveTo(column, row, out);
     SetPen(wanted.attribute, out);
     characters_.Append(out, fits ? wanted.glyph : U' ', fits ? width : 1);
+    // The marks go in the same write as their character, which they join on the terminal.
+    if (fits) {
+      for (const char32_t mark : screen.Marks(wanted)) characters_.AppendMark(out, mark);
+    }
     Shown(column, row) = wanted;
     if (width == 2 && fits) Shown(column + 1, row) = screen.At(column + 1, row);
     column += fits ? width : 1;
     // After the last column the terminal's cursor waits to wrap; its position is not to be trusted.
-    const bool trusted = column < columns && IsSurelySingleWidth(wanted.glyph);
+    const bool trusted = column < columns && IsSurelySingleWidth(wanted.glyph) && wanted.marks == 0;
     cursor_column_ = trusted ? column : -1;
   }
 }
@@ -149,7 +157,7 @@ bool ScreenRenderer::RewriteGap(const CellScreen& screen, int row, int column, i
     const Cell cell = AsSeen(screen.At(c, row));
     const bool same_look = cell.attribute == pen_ ||
                            (cell.glyph == U' ' && Background(cell.attribute) == Background(pen_));
-    if (!same_look || !IsSurelySingleWidth(cell.glyph)) return false;
+    if (!same_look || !IsSurelySingleWidth(cell.glyph) || cell.marks != 0) return false;
     characters.Append(gap, cell.glyph, 1);
   }
   if (gap.size() >= CursorPosition(next, row).size()) return false;

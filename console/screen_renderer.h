@@ -48,6 +48,7 @@ class ScreenRenderer {
   uint16_t pen_ = kDefaultAttribute;
   int cursor_column_ = -1;  // where the terminal's cursor is; -1 when unknown
   int cursor_row_ = -1;
-  int moves_ = 0;  // cursor moves in the current render
+  int moves_ = 0;                  // cursor moves in the current render
+  uint64_t marks_generation_ = 0;  // of the screen's marks the terminal shows
   TerminalCharacters characters_;
 };

@@ -5,13 +5,23 @@
 #include "console/utf8.h"
 
 void TerminalEcho::ShowCharacter(std::string_view utf8) {
+  const ShownCharacter character = DecodeShown(utf8);
   std::string shown;
-  AppendUtf8(shown, VisibleCodepoint(DecodeUtf8(utf8).codepoint));
+  if (character.cells == 0 && shown_ == 0) AppendUtf8(shown, kMarkBase);
+  if (character.cells != 0 || shown_ == 0) ++shown_;
+  AppendUtf8(shown, character.glyph);
   device_.WriteEcho(shown);
 }
 
-void TerminalEcho::EraseLastCharacter(std::string_view utf8) {
-  // Back over every cell the character took, blank them, and back again.
-  const auto cells = static_cast<size_t>(CellWidth(VisibleCodepoint(DecodeUtf8(utf8).codepoint)));
+void TerminalEcho::EraseLastCharacter(std::string_view cluster) {
+  // Back over every cell the character took, blank them (which takes its marks too), and back
+  // again.
+  if (shown_ > 0) --shown_;
+  const auto cells = static_cast<size_t>(ClusterCells(cluster));
   device_.WriteEcho(std::string(cells, '\b') + std::string(cells, ' ') + std::string(cells, '\b'));
+}
+
+void TerminalEcho::EndLine() {
+  shown_ = 0;
+  device_.WriteEcho("\r\n");
 }

@@ -2,6 +2,8 @@
 // to a file or a pipe: the user still sees what they type.
 #pragma once
 
+#include <cstddef>
+
 #include "console/console_device.h"
 #include "console/line_editor.h"
 
@@ -9,9 +11,10 @@ class TerminalEcho : public LineEcho {
  public:
   explicit TerminalEcho(ConsoleDevice& device) : device_(device) {}
   void ShowCharacter(std::string_view utf8) override;
-  void EraseLastCharacter(std::string_view utf8) override;
-  void EndLine() override { device_.WriteEcho("\r\n"); }
+  void EraseLastCharacter(std::string_view cluster) override;
+  void EndLine() override;
 
  private:
   ConsoleDevice& device_;
+  size_t shown_ = 0;  // clusters on the line: a mark with none before it has nothing to join
 };

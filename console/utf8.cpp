@@ -1,5 +1,10 @@
 #include "console/utf8.h"
 
+#include <algorithm>
+#include <iterator>
+
+#include "console/width_table.h"
+
 size_t Utf8SequenceLength(unsigned char lead) {
   if (lead >= 0xC0 && lead <= 0xDF) return 2;
   if (lead >= 0xE0 && lead <= 0xEF) return 3;
@@ -70,29 +75,45 @@ void AppendUtf8(std::string& out, char32_t codepoint) {
 }
 
 int CellWidth(char32_t codepoint) {
-  struct Range {
-    char32_t first;
-    char32_t last;
-  };
-  // The ranges every current terminal agrees are wide.
-  static constexpr Range kWide[] = {
-      {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},
-      {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xA960, 0xA97F},   {0xAC00, 0xD7A3},
-      {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},
-      {0x1F300, 0x1F320}, {0x1F400, 0x1F43E}, {0x1F440, 0x1F440}, {0x1F442, 0x1F4FC},
-      {0x1F600, 0x1F64F}, {0x1F680, 0x1F6C5}, {0x1F910, 0x1F9FF}, {0x20000, 0x3FFFD},
-  };
-  for (const Range& range : kWide) {
-    if (codepoint >= range.first && codepoint <= range.last) return 2;
-  }
-  return 1;
+  const auto* range = std::upper_bound(
+      std::begin(kCellWidthRanges), std::end(kCellWidthRanges), codepoint,
+      [](char32_t wanted, const CellWidthRange& candidate) { return wanted < candidate.first; });
+  if (range == std::begin(kCellWidthRanges) || codepoint > (--range)->last) return 1;
+  return range->cells;
 }
 
 char32_t VisibleCodepoint(char32_t codepoint) {
   if (codepoint < 0x20) return U'\u2400' + codepoint;                       // ␀ to ␟
   if (codepoint == 0x7F) return U'\u2421';                                  // ␡
   if (codepoint >= 0x80 && codepoint < 0xA0) return kReplacementCharacter;  // C1 controls
+  // Unicode's Bidi_Control characters: ALM, LRM and RLM, the embeddings, overrides and isolates.
+  if (codepoint == 0x061C || codepoint == 0x200E || codepoint == 0x200F ||
+      (codepoint >= 0x202A && codepoint <= 0x202E) ||
+      (codepoint >= 0x2066 && codepoint <= 0x2069)) {
+    return kReplacementCharacter;
+  }
   return codepoint;
+}
+
+ShownCharacter DecodeShown(std::string_view text) {
+  const Utf8Character character = DecodeUtf8(text);
+  const char32_t glyph = VisibleCodepoint(character.codepoint);
+  return {glyph, CellWidth(glyph), character.length};
+}
+
+size_t LastClusterLength(std::string_view text) {
+  size_t length = 0;
+  while (length < text.size()) {
+    const std::string_view rest = text.substr(0, text.size() - length);
+    const size_t last = LastUtf8CharacterLength(rest);
+    length += last;
+    if (DecodeShown(rest.substr(rest.size() - last)).cells != 0) break;
+  }
+  return length;
+}
+
+int ClusterCells(std::string_view cluster) {
+  return std::max(DecodeShown(cluster).cells, 1);
 }
 
 std::string VisibleText(std::string_view text) {

@@ -1,6 +1,6 @@
-// How bytes become characters on the screen: every character takes one cell, but the wide ones
-// terminals show in two, and bytes that are not valid UTF-8 still take a cell each (shown as
-// U+FFFD), so nothing typed is ever invisible.
+// How bytes become characters on the screen: most characters take one cell, the wide ones two,
+// and marks none: they join the character before them. Bytes that are not valid UTF-8 still take
+// a cell each (shown as U+FFFD), and controls show as pictures, so nothing typed is invisible.
 #pragma once
 
 #include <cstddef>
@@ -32,12 +32,37 @@ size_t LastUtf8CharacterLength(std::string_view text);
 
 void AppendUtf8(std::string& out, char32_t codepoint);
 
-// 2 for the characters terminals show two cells wide (East Asian wide and fullwidth forms, most
-// emoji), 1 for all others.
+// Under marks that have nothing before them to join: U+25CC DOTTED CIRCLE, as Unicode's own
+// charts show a mark alone.
+inline constexpr char32_t kMarkBase = U'\u25CC';
+
+// The cells terminals and the C library give a character, from Unicode's data: 0 for the marks
+// and format characters that join the character before them, 2 for East Asian wide and
+// fullwidth forms and emoji, 1 for all others.
 int CellWidth(char32_t codepoint);
 
-// Control characters become their visible Unicode pictures, so they are never sent raw.
+// Control characters become their visible Unicode pictures, so they are never sent raw. Those
+// without a picture become U+FFFD: the C1 controls, and the bidirectional controls, with which a
+// terminal would reorder the text around them and show a name other than the one saved.
 char32_t VisibleCodepoint(char32_t codepoint);
+
+// One typed character as the screen shows it. The one place where typed bytes become what is
+// drawn, and how many cells it takes; the line editor and every echo go through it.
+struct ShownCharacter {
+  char32_t glyph;  // VisibleCodepoint of the character
+  int cells;       // CellWidth of the glyph: 0 for a mark
+  size_t length;   // bytes taken from the text, at least 1
+};
+ShownCharacter DecodeShown(std::string_view text);
+
+// Length in bytes of the last cluster of a non-empty text: its last character that takes cells,
+// with the marks after it; or, when the text starts with marks, those alone. Backspace erases
+// a cluster at a time, so that a character never leaves its marks behind.
+size_t LastClusterLength(std::string_view text);
+
+// The cells a cluster takes: those of its first character; one for marks alone, which stand on
+// kMarkBase.
+int ClusterCells(std::string_view cluster);
 
 // The text with every control character as its picture and invalid bytes as U+FFFD, for showing
 // text that came from outside the program.

@@ -16,15 +16,16 @@ using namespace std::string_literals;
 constexpr ScriptedDeviceOptions kPipe{.input_is_terminal = false, .input_ends = true};
 constexpr int kLater = 10;  // ms: keys typed while the line is being read, not before it
 
-// What eight cells show after a line is echoed: one cell per character (two for a wide one),
-// control characters as their pictures, invalid bytes as U+FFFD, blanks where erased ones were.
+// What eight cells show after a line is echoed: one cell per character (two for a wide one, none
+// for a mark), control characters as their pictures, invalid bytes as U+FFFD, blanks where
+// erased ones were.
 std::string ShownInEightCells(std::string_view line) {
   std::string shown;
   int cells = 0;
   for (size_t length = 0; !line.empty(); line.remove_prefix(length)) {
-    const Utf8Character character = DecodeUtf8(line);
-    AppendUtf8(shown, VisibleCodepoint(character.codepoint));
-    cells += CellWidth(character.codepoint);
+    const ShownCharacter character = DecodeShown(line);
+    AppendUtf8(shown, character.glyph);
+    cells += character.cells;
     length = character.length;
   }
   return shown + std::string(static_cast<size_t>(8 - cells), ' ');
@@ -41,8 +42,16 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
       {"x\xf0\x9f\x98\x80\177\r", "x"},                          // four bytes
       {"a\xff\xe2\x82\x80\x80\xe2\x82\177\177\177\177\r", "a"},  // invalid, too long, cut short
       {"ab\xc3\xa9\025xy\r", "xy"},                              // Ctrl+U
-      {"a\x1b[Db\x1b[1;5C\x1b[15~c\x1b[200~\r", "abc"},          // CSI keys
-      {"a\x1bOPb\x1bO1;2Q\x1b[[A\r", "ab"},                      // SS3 keys, Linux console F1
+      {"p🎉x✅y\r", "p🎉x✅y"},                                      // emoji take two cells
+      {"cafe\xcc\x81\177e\xcc\x81\r", "cafe\xcc\x81"},           // a mark goes with its letter
+      {"a\xd7\xa9\xd6\xb8\xd7\x81\177\r", "a"},                  // Hebrew points
+      {"\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d\r",
+       "\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d"},  // Arabic fatha, Devanagari virama
+      {"a\xe2\x80\x8f"
+       "b\177\r",
+       "a\xe2\x80\x8f"},                                 // RLM takes a cell, shown as U+FFFD
+      {"a\x1b[Db\x1b[1;5C\x1b[15~c\x1b[200~\r", "abc"},  // CSI keys
+      {"a\x1bOPb\x1bO1;2Q\x1b[[A\r", "ab"},              // SS3 keys, Linux console F1
       {"a\x1bxb\x1b\x1b[A\x1b\r", "ab"},       // Alt+x, Escape before a key, a lone Escape
       {"a\x1b[\x1b[Ab\x1bO\x1bOPc\r", "abc"},  // Alt+[ or Alt+O, then a special key
       {"a\001\013\037b\r", "ab"},              // other control bytes

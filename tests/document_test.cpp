@@ -54,6 +54,7 @@ struct NameCase {
   std::vector<std::string> folders;  // made before the run; "-txt" removes txt/
   std::string created;               // the document made, or empty when the name must fail
   std::string shown = name;          // the name as the creation notice shows it
+  int cells = -1;                    // the cells it takes there, when not one for each byte
 };
 
 TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
@@ -87,6 +88,8 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
       {"a/../../x", {"txt/a"}, ""},
       {"..", {}, "txt/...txt"},
       {std::string("a\0b", 3), {}, ""},
+      {"cafe\u0301", {}, "txt/cafe\u0301.txt", "cafe\u0301", 4},  // the accent on its letter
+      {"\u202Etxt.exe", {}, "txt/\u202Etxt.exe.txt", "\uFFFDtxt.exe", 8},  // shown, not obeyed
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.name));
@@ -106,8 +109,7 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
       ASSERT_FALSE(ended) << ended->error_message;
       expected.insert(c.created);
       EXPECT_EQ(dir.Read(c.created), "");
-      const int cells =
-          28 + static_cast<int>(c.name.size()) + 4;  // a cell for each byte of the name
+      const int cells = 28 + (c.cells < 0 ? static_cast<int>(c.name.size()) : c.cells) + 4;
       EXPECT_EQ(test.Text(2, 4, cells), " The file has been saved as " + c.shown + ".txt");
       EXPECT_EQ(test.device.now, 2000);
     }
@@ -134,10 +136,10 @@ TEST(CreateDocument, TheNoticeSendsNoControlCharacterToPlainOutputEither) {
   ScriptedDevice device({}, kNoKeyboard);
   PlainConsole console(device);
   Console* const previous = std::exchange(ConsoleOutput, &console);
-  CreateDocument("a\x1b[2J\x9b");
+  CreateDocument("a\x1b[2J\x9b\u2066");
   ConsoleOutput = previous;
-  EXPECT_EQ(device.output, " The file has been saved as a␛[2J\uFFFD.txt\n");
-  EXPECT_EQ(dir.Read("txt/a\x1b[2J\x9b.txt"), "");
+  EXPECT_EQ(device.output, " The file has been saved as a␛[2J\uFFFD\uFFFD.txt\n");
+  EXPECT_EQ(dir.Read("txt/a\x1b[2J\x9b\u2066.txt"), "");
 }
 
 constexpr uid_t kNobody = 65534;

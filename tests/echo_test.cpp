@@ -8,7 +8,61 @@
 #include "console/plain_console.h"
 #include "tests/support/test_console.h"
 
+#if defined(__GLIBC__)
+#include <locale.h>
+#include <wchar.h>
+#endif
+
 namespace {
+
+#if defined(__GLIBC__)
+// Every code point takes the cells the C library gives it in a UTF-8 locale, but for the kinds of
+// difference named here, each of which must still occur. Glibc 2.36 (Debian 12) knows Unicode
+// 14.0; the table comes from Debian's Unicode 15.0 data.
+TEST(CellWidth, AgreesWithTheCLibraryButWhereNamed) {
+  const struct {
+    const char* why;
+    bool (*applies)(char32_t codepoint, int library, int table);
+  } kDifferences[] = {
+      {"a control: the program shows its picture instead, one cell wide",
+       [](char32_t c, int, int table) {
+         return table == 1 && (c < 0x20 || (c >= 0x7F && c < 0xA0));
+       }},
+      {"no character to the C library (-1): unassigned in Unicode 14.0 or a noncharacter. The "
+       "table gives unassigned ones a cell, as terminals do, or two where Unicode says they "
+       "default to wide, and gives Unicode 15.0's new characters their own widths",
+       [](char32_t, int library, int) { return library == -1; }},
+      {"the C library's own choice: the circled numbers on black squares (East Asian ambiguous) "
+       "and the Yijing hexagrams (neutral) are wide to it alone",
+       [](char32_t c, int library, int table) {
+         return library == 2 && table == 1 &&
+                ((c >= 0x3248 && c <= 0x324F) || (c >= 0x4DC0 && c <= 0x4DFF));
+       }},
+  };
+  locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  ASSERT_NE(utf8, nullptr) << "the C library has no C.UTF-8 locale";
+  const locale_t previous = uselocale(utf8);
+  std::vector<int> seen(std::size(kDifferences), 0);
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    const int library = wcwidth(static_cast<wchar_t>(c));
+    const int table = CellWidth(c);
+    if (library == table) continue;
+    size_t kind = 0;
+    while (kind < std::size(kDifferences) && !kDifferences[kind].applies(c, library, table)) ++kind;
+    if (kind == std::size(kDifferences)) {
+      ADD_FAILURE() << "U+" << std::hex << static_cast<uint32_t>(c) << std::dec
+                    << ": the C library " << library << ", the table " << table;
+    } else {
+      ++seen[kind];
+    }
+  }
+  uselocale(previous);
+  freelocale(utf8);
+  for (size_t kind = 0; kind < std::size(kDifferences); ++kind) {
+    EXPECT_GT(seen[kind], 0) << "no longer a difference: " << kDifferences[kind].why;
+  }
+}
+#endif
 
 // Each line is typed from column 118 of row 3 in a 120 by 31 window, so it wraps after two cells.
 TEST(ScreenEcho, ErasesWhatWasShownAcrossWrapsAndResizes) {
@@ -53,6 +107,49 @@ TEST(ScreenEcho, ErasesWhatWasShownAcrossWrapsAndResizes) {
        "    ",
        119,
        3},
+      {"back from below every row a screen shows, in a window 2 wide",
+       {{"ab"},
+        {"", 0, WindowSize{2, 31}},
+        {"日" + std::string(600, 'x') + std::string(601, '\x7f') + "\r"}},
+       "ab",
+       "  ab",
+       "    ",
+       0,
+       4},
+      // U+0301 COMBINING ACUTE ACCENT, U+0E34 and U+0E48 Thai vowel and tone marks.
+      {"emoji are wide", {{"🎉✅\r"}}, "🎉✅", "  🎉", "✅  ", 2, 4},
+      {"marks join the character before them, across a wrap",
+       {{"e\xcc\x81\xe0\xb8\x81\xe0\xb8\xb4\xe0\xb9\x88\r"}},
+       "e\xcc\x81\xe0\xb8\x81\xe0\xb8\xb4\xe0\xb9\x88",
+       "  e\xcc\x81\xe0\xb8\x81\xe0\xb8\xb4\xe0\xb9\x88",
+       "    ",
+       0,
+       4},
+      {"Backspace takes a character with its marks",
+       {{"ab\xcc\x81\xcc\x81\x7f"
+         "c\r"}},
+       "ac",
+       "  ac",
+       "    ",
+       0,
+       4},
+      {"marks with nothing before them stand on a dotted circle",
+       {{"\xcc\x81\xcc\x81x\x7f\r"}},
+       "\xcc\x81\xcc\x81",
+       "  ◌\xcc\x81\xcc\x81 ",
+       "    ",
+       119,
+       3},
+      {"a bidirectional control is shown, not obeyed",
+       {{"\xe2\x80\xae"
+         "ab\r"}},
+       "\xe2\x80\xae"
+       "ab",
+       "  \xef\xbf\xbd"
+       "a",
+       "b   ",
+       1,
+       4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -69,12 +166,16 @@ TEST(ScreenEcho, ErasesWhatWasShownAcrossWrapsAndResizes) {
   }
 }
 
-// Output to a file: Backspace takes back every cell the character took on the keyboard's terminal.
+// Output to a file: Backspace takes back every cell the character took on the keyboard's terminal,
+// and its marks with it.
 TEST(TerminalEcho, BackspaceErasesEveryCellOfTheCharacter) {
   const std::pair<std::string, std::string> cases[] = {
       {"a日\x7f\x7f\r", "a日\b\b  \b\b\b \b\r\n"},
       {"\xf0\x9f\x98\x80\x7f\r", "\xf0\x9f\x98\x80\b\b  \b\b\r\n"},
       {"\xc3\xa9\xc2\x85\x7f\r", "\xc3\xa9\xef\xbf\xbd\b \b\r\n"},  // a C1 control shows as U+FFFD
+      {"\xe2\x81\xa7\r", "\xef\xbf\xbd\r\n"},  // so does a bidirectional control (U+2067)
+      {"a\xcc\x81\xcc\x81\x7f\r", "a\xcc\x81\xcc\x81\b \b\r\n"},  // marks go with their character
+      {"\xcc\x81\x7f\xcc\x81\r", "◌\xcc\x81\b \b◌\xcc\x81\r\n"},  // nothing before it to join
   };
   for (const auto& [keys, echo] : cases) {
     ScriptedDevice device({keys}, {});

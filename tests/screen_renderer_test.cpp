@@ -66,14 +66,23 @@ class Emulator {
         VTermScreenCell shown{};
         vterm_screen_get_cell(vterm_obtain_screen(vterm_), VTermPos{row, column}, &shown);
         const char32_t glyph = shown.chars[0] == 0 ? U' ' : shown.chars[0];
+        std::u32string marks;
+        for (int i = 1;
+             i < VTERM_MAX_CHARS_PER_CELL && shown.chars[i] != 0 && glyph != kWideRightHalf; ++i) {
+          marks += static_cast<char32_t>(shown.chars[i]);
+        }
         Cell wanted = screen.At(column, row);
+        std::u32string_view wanted_marks = screen.Marks(wanted);
         // A wide character cut by the terminal's right edge shows as a blank.
-        if (CellWidth(wanted.glyph) == 2 && column + 1 == columns) wanted.glyph = U' ';
+        if (CellWidth(wanted.glyph) == 2 && column + 1 == columns) {
+          wanted.glyph = U' ';
+          wanted_marks = {};
+        }
         // The emulator keeps no colours for a wide character's right half, and a blank shows
         // no foreground.
         const bool coloured = wanted.glyph != kWideRightHalf;
         const bool has_foreground = coloured && wanted.glyph != U' ';
-        if (glyph != wanted.glyph ||
+        if (glyph != wanted.glyph || marks != wanted_marks ||
             (coloured && IndexOf(shown.bg) != PaletteIndex(wanted.attribute >> 4, 0)) ||
             (has_foreground && IndexOf(shown.fg) != PaletteIndex(wanted.attribute & 0x0F, 7))) {
           return "cell " + std::to_string(column) + "," + std::to_string(row) + " shows U+" +
@@ -97,12 +106,15 @@ class Emulator {
   std::string wide_erased_;
 };
 
-// Random changes of the kinds the screens make: text, wide characters and frame glyphs in
-// several colours, runs of blanks, coloured bands; now and then a resize or a redraw from scratch.
+// Random changes of the kinds the screens make: text, wide characters, emoji, marks and frame
+// glyphs in several colours, runs of blanks, coloured bands; now and then a resize or a redraw
+// from scratch.
 // The screen grows with the terminal up to 130 by 40, so that a bigger terminal shows it in its
 // top-left part, as a window bigger than the screen's caps does.
 TEST(ScreenRenderer, TheTerminalShowsExactlyTheCellScreenAfterEveryRender) {
-  constexpr char32_t kGlyphs[] = {U' ', U' ', U' ', U'a', U'Q', U'é', U'═', U'║', U'╔', U'日'};
+  constexpr char32_t kGlyphs[] = {U' ', U' ', U' ', U'a',  U'Q', U'é',
+                                  U'═', U'║', U'╔', U'日', U'🎉', U'\u0301'};
+  constexpr char32_t kMarks[] = {U'\u0301', U'\u0308', U'\u05B8'};
   constexpr uint16_t kAttributes[] = {7, 7, 0x0C, 0x09, 0x0F, 0x1F, 0x70, 0x4E, 0x02};
   constexpr int kSizes[][2] = {{120, 31}, {80, 24}, {130, 40}, {30, 8}, {150, 50}};
   std::mt19937 random(20261206);
@@ -130,6 +142,10 @@ TEST(ScreenRenderer, TheTerminalShowsExactlyTheCellScreenAfterEveryRender) {
       const uint16_t attribute = kAttributes[pick(std::size(kAttributes))];
       for (int c = column; c < column + length && c < screen.Width(); ++c) {
         screen.SetCell(c, row, {pick(3) ? glyph : kGlyphs[pick(std::size(kGlyphs))], attribute});
+        // No more marks than the emulator keeps on a cell.
+        while (pick(4) == 0 && screen.Marks(screen.At(c, row)).size() < 4) {
+          screen.AddMark(c, row, kMarks[pick(std::size(kMarks))]);
+        }
       }
     }
     screen.PlaceCursor(pick(screen.Width()), pick(screen.Height()));

@@ -21,11 +21,13 @@ class TestConsole {
   ~TestConsole() { ConsoleOutput = previous_; }
 
   const Cell& At(int column, int row) const { return console.Screen().At(column, row); }
-  // The text of `length` cells from (column, row); a wide character's right half adds nothing.
+  // The text of `length` cells from (column, row), each glyph with its marks; a wide character's
+  // right half adds nothing.
   std::string Text(int column, int row, int length) const {
     std::string text;
     for (int c = column; c < column + length; ++c) {
       if (At(c, row).glyph != kWideRightHalf) AppendUtf8(text, At(c, row).glyph);
+      for (const char32_t mark : console.Screen().Marks(At(c, row))) AppendUtf8(text, mark);
     }
     return text;
   }
