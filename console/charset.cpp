@@ -1,6 +1,8 @@
 #include "console/charset.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cwchar>
 
 #include "console/utf8.h"
@@ -48,7 +50,60 @@ bool AppendInLocale(std::string& out, char32_t codepoint) {
 #endif
 }
 
+// The first character of `text` in the C library's locale: its length, 0 when `text` is only
+// its start, or -1 when it starts with a byte that is no character's.
+std::ptrdiff_t DecodeInLocale(std::string_view text, char32_t& codepoint) {
+#ifdef __STDC_ISO_10646__
+  wchar_t wide = 0;
+  std::mbstate_t state{};
+  const size_t length = std::mbrtowc(&wide, text.data(), text.size(), &state);
+  if (length == static_cast<size_t>(-2)) return text.size() < MB_LEN_MAX ? 0 : -1;
+  if (length == static_cast<size_t>(-1)) return -1;
+  codepoint = static_cast<char32_t>(wide);
+  return std::max<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(length), 1);  // NUL is one byte
+#else
+  if (static_cast<unsigned char>(text[0]) >= 0x80) return -1;
+  codepoint = static_cast<unsigned char>(text[0]);
+  return 1;
+#endif
+}
+
 }  // namespace
+
+size_t Charset::TypedCharacterLength(std::string_view typed) const {
+  if (utf8_) {
+    const auto lead = static_cast<unsigned char>(typed[0]);
+    const bool waiting = typed.size() < Utf8SequenceLength(lead) &&
+                         std::all_of(typed.begin() + 1, typed.end(), [](char byte) {
+                           return IsUtf8Continuation(static_cast<unsigned char>(byte));
+                         });
+    return waiting ? 0 : DecodeUtf8(typed).length;
+  }
+  char32_t codepoint = 0;
+  const std::ptrdiff_t length = DecodeInLocale(typed, codepoint);
+  return length < 0 ? 1 : static_cast<size_t>(length);
+}
+
+char32_t Charset::DecodeTyped(std::string_view character) const {
+  if (utf8_) return DecodeUtf8(character).codepoint;
+  char32_t codepoint = kReplacementCharacter;
+  const std::ptrdiff_t length = DecodeInLocale(character, codepoint);
+  return length > 0 && static_cast<size_t>(length) == character.size() ? codepoint
+                                                                       : kReplacementCharacter;
+}
+
+std::string Charset::TypedToUtf8(std::string_view typed) const {
+  if (utf8_) return std::string(typed);
+  std::string utf8;
+  utf8.reserve(typed.size());
+  while (!typed.empty()) {
+    const size_t length = TypedCharacterLength(typed);
+    const std::string_view character = typed.substr(0, length == 0 ? typed.size() : length);
+    AppendUtf8(utf8, DecodeTyped(character));
+    typed.remove_prefix(character.size());
+  }
+  return utf8;
+}
 
 bool Charset::Append(std::string& out, char32_t codepoint) const {
   if (utf8_) {

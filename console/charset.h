@@ -19,6 +19,7 @@ class Charset {
   static Charset FromLocale();
 
   bool IsUtf8() const { return utf8_; }
+  bool IsSingleByte() const { return single_byte_; }
 
   // Appends the character's bytes; false, with nothing appended, when the charset lacks it.
   bool Append(std::string& out, char32_t codepoint) const;
@@ -31,6 +32,18 @@ class Charset {
   // multibyte charset's line characters are left out: CJK terminals show them two cells wide,
   // which would tear the frame apart.
   void AppendPlainLine(std::string& out, char32_t glyph) const;
+
+  // Typed text comes in this charset too, and is saved as its bytes; these show it. The length
+  // in bytes of the first character of a non-empty text, or 0 when the text is the start of a
+  // character still waiting for its other bytes. A byte that is no character's is one of its own
+  // (in UTF-8, a malformed sequence is taken whole).
+  size_t TypedCharacterLength(std::string_view typed) const;
+  // The code point of one typed character as TypedCharacterLength splits them; U+FFFD for bytes
+  // that are no character, or not a whole one.
+  char32_t DecodeTyped(std::string_view character) const;
+  // Typed text as UTF-8, the program's own text, for showing it; a character cut short at the end
+  // is one U+FFFD. In UTF-8 the text is returned as it is.
+  std::string TypedToUtf8(std::string_view typed) const;
 
  private:
   bool utf8_ = true;

@@ -20,6 +20,10 @@ void WriteGlyph(ConsoleGlyph glyph) {
   ConsoleOutput->WriteGlyph(glyph);
 }
 
+std::string ShownTyped(std::string_view typed) {
+  return ConsoleOutput->ShownTyped(typed);
+}
+
 std::string ReadLine() {
   return ConsoleOutput->ReadLine();
 }

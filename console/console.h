@@ -19,6 +19,9 @@ class Console {
   virtual void SetTextColor(uint16_t attribute) = 0;
   virtual void WriteText(std::string_view text) = 0;
   virtual void WriteGlyph(ConsoleGlyph glyph) = 0;
+  // Text the user typed, in the keyboard's character set, as text to write: control characters
+  // as their pictures, so that none reaches the terminal raw.
+  virtual std::string ShownTyped(std::string_view typed) = 0;
   virtual std::string ReadLine() = 0;
   virtual bool IsKeyPressed(int virtual_key) = 0;
   virtual void Pause(int milliseconds) = 0;
@@ -38,6 +41,7 @@ void MoveCursor(int column, int row);
 void SetTextColor(int attribute);
 void WriteText(std::string_view text);
 void WriteGlyph(ConsoleGlyph glyph);
+std::string ShownTyped(std::string_view typed);
 std::string ReadLine();
 bool IsKeyPressed(int virtual_key);
 void Pause(int milliseconds);

@@ -25,9 +25,14 @@ class InputChannel {
     [[noreturn]] virtual void EndRun(std::string_view message) = 0;
   };
 
-  // max_input_bytes bounds both what a poll may hold and a line.
-  InputChannel(ConsoleDevice& device, Events& events, size_t max_input_bytes = kMaxInputBytes)
-      : device_(device), events_(events), max_input_bytes_(max_input_bytes) {}
+  // Keys are typed in `typed_charset`. max_input_bytes bounds both what a poll may hold and a
+  // line.
+  InputChannel(ConsoleDevice& device, Events& events, const Charset& typed_charset = {},
+               size_t max_input_bytes = kMaxInputBytes)
+      : device_(device),
+        events_(events),
+        max_input_bytes_(max_input_bytes),
+        editor_(typed_charset) {}
 
   bool PollKey(int virtual_key);
   std::string ReadLine(LineEcho& echo);

@@ -30,7 +30,8 @@ LineEditor::Status LineEditor::Feed(const Key& key, LineEcho& echo) {
 }
 
 LineEditor::Status LineEditor::FeedByte(unsigned char byte, LineEcho& echo) {
-  if (byte >= 0x80) {
+  // Past its first byte, a character of Big5, GBK or Shift_JIS may go on in the ASCII range.
+  if (byte >= 0x80 || (!partial_.empty() && byte >= 0x20 && byte < kDelete)) {
     AppendByte(byte, echo);
     return Status::kEditing;
   }
@@ -57,30 +58,57 @@ LineEditor::Status LineEditor::FeedByte(unsigned char byte, LineEcho& echo) {
 }
 
 void LineEditor::AppendByte(unsigned char byte, LineEcho& echo) {
-  if (!partial_.empty() && !IsUtf8Continuation(byte)) CompletePartialCharacter(echo);
   partial_ += static_cast<char>(byte);
-  if (partial_.size() >= Utf8SequenceLength(static_cast<unsigned char>(partial_[0]))) {
-    CompletePartialCharacter(echo);
+  for (size_t length;
+       !partial_.empty() && (length = charset_.TypedCharacterLength(partial_)) != 0;) {
+    AppendCharacter(std::string_view(partial_).substr(0, length), echo);
+    partial_.erase(0, length);
   }
 }
 
 void LineEditor::CompletePartialCharacter(LineEcho& echo) {
   if (partial_.empty()) return;
-  line_ += partial_;
-  echo.ShowCharacter(partial_);
+  AppendCharacter(partial_, echo);
   partial_.clear();
+}
+
+void LineEditor::AppendCharacter(std::string_view character, LineEcho& echo) {
+  line_ += character;
+  if (!charset_.IsUtf8() && !charset_.IsSingleByte()) {
+    character_lengths_.push_back(static_cast<uint8_t>(character.size()));
+  }
+  echo.ShowCharacter(charset_.TypedToUtf8(character));
 }
 
 // A character goes together with its marks: what stays on the screen is what is saved.
 void LineEditor::EraseLastCharacter(LineEcho& echo) {
-  const size_t length = LastClusterLength(line_);
-  echo.EraseLastCharacter(std::string_view(line_).substr(line_.size() - length));
+  const size_t length = TakeLastCluster();
+  echo.EraseLastCharacter(
+      charset_.TypedToUtf8(std::string_view(line_).substr(line_.size() - length)));
   line_.resize(line_.size() - length);
+}
+
+// The length in bytes of the line's last cluster, as LastClusterLength gives it in UTF-8.
+size_t LineEditor::TakeLastCluster() {
+  if (charset_.IsUtf8()) return LastClusterLength(line_);
+  size_t length = 0;
+  while (length < line_.size()) {
+    size_t last = 1;
+    if (!charset_.IsSingleByte()) {
+      last = character_lengths_.back();
+      character_lengths_.pop_back();
+    }
+    length += last;
+    const std::string_view character = std::string_view(line_).substr(line_.size() - length, last);
+    if (CellWidth(VisibleCodepoint(charset_.DecodeTyped(character))) != 0) break;
+  }
+  return length;
 }
 
 std::string LineEditor::TakeLine() {
   line_ += partial_;  // input that ended inside a character keeps its bytes
   partial_.clear();
+  character_lengths_.clear();
   std::string line = std::move(line_);
   line_.clear();
   return line;

@@ -1,12 +1,16 @@
 // The line editor for keyboard input: turns the keys a terminal sends into one line of text,
 // echoing as it goes. Special keys type nothing, Backspace erases whole characters with their
-// marks.
+// marks. The line keeps the bytes as typed, in the keyboard's character set; the echo gets each
+// character as UTF-8.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "console/charset.h"
 #include "console/pending_input.h"
 
 // Where the editor shows the line as it changes.
@@ -23,6 +27,8 @@ class LineEditor {
  public:
   enum class Status { kEditing, kLineDone, kInputEnded };
 
+  explicit LineEditor(const Charset& charset = {}) : charset_(charset) {}
+
   // Takes one key. kLineDone: the line is complete; kInputEnded: Ctrl+D on an empty line, the
   // user has nothing more to type.
   Status Feed(const Key& key, LineEcho& echo);
@@ -34,8 +40,14 @@ class LineEditor {
   Status FeedByte(unsigned char byte, LineEcho& echo);
   void AppendByte(unsigned char byte, LineEcho& echo);
   void CompletePartialCharacter(LineEcho& echo);
+  void AppendCharacter(std::string_view character, LineEcho& echo);
   void EraseLastCharacter(LineEcho& echo);
+  size_t TakeLastCluster();
 
+  Charset charset_;
   std::string line_;
-  std::string partial_;  // the start of a UTF-8 character still waiting for its other bytes
+  std::string partial_;  // the start of a character still waiting for its other bytes
+  // Each character's length in bytes, where the charset's characters cannot be told apart going
+  // backwards (EUC-JP, Big5, GB18030...); empty in UTF-8 and single-byte charsets.
+  std::vector<uint8_t> character_lengths_;
 };

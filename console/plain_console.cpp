@@ -1,6 +1,7 @@
 #include "console/plain_console.h"
 
 #include "console/terminal_echo.h"
+#include "console/utf8.h"
 
 namespace {
 
@@ -21,9 +22,13 @@ void PlainConsole::WriteGlyph(ConsoleGlyph glyph) {
   }
 }
 
+std::string PlainConsole::ShownTyped(std::string_view typed) {
+  return VisibleText(charset_.TypedToUtf8(typed));
+}
+
 std::string PlainConsole::ReadLine() {
   Flush();  // the prompt goes out before the echo of keys typed ahead
-  TerminalEcho echo(device_);
+  TerminalEcho echo(device_, charset_);
   return input_.ReadLine(echo);
 }
 

@@ -19,7 +19,7 @@ class PlainConsole : public Console, private InputChannel::Events {
 
   // Text and frame glyphs go out in `charset`: UTF-8, or the locale's.
   explicit PlainConsole(ConsoleDevice& device, const Charset& charset = {})
-      : device_(device), input_(device, *this), charset_(charset) {}
+      : device_(device), input_(device, *this, charset), charset_(charset) {}
   PlainConsole(ConsoleDevice& device, GlyphBytes glyph_bytes)
       : device_(device), input_(device, *this), glyph_bytes_(glyph_bytes) {}
 
@@ -27,6 +27,7 @@ class PlainConsole : public Console, private InputChannel::Events {
   void SetTextColor(uint16_t) override {}
   void WriteText(std::string_view text) override;
   void WriteGlyph(ConsoleGlyph glyph) override;
+  std::string ShownTyped(std::string_view typed) override;
   std::string ReadLine() override;
   bool IsKeyPressed(int virtual_key) override { return input_.PollKey(virtual_key); }
   void Pause(int milliseconds) override;

@@ -4,12 +4,14 @@
 
 #include "console/error_box.h"
 #include "console/screen_echo.h"
+#include "console/utf8.h"
 
 ScreenConsole::ScreenConsole(ConsoleDevice& device, const Charset& charset)
     : device_(device),
+      charset_(charset),
       screen_(kLayoutColumns, kLayoutRows),
       renderer_(charset),
-      input_(device, *this) {
+      input_(device, *this, charset) {
   TakeSize();
 }
 
@@ -29,6 +31,10 @@ void ScreenConsole::WriteText(std::string_view text) {
 
 void ScreenConsole::WriteGlyph(ConsoleGlyph glyph) {
   screen_.Put(glyph.unicode);
+}
+
+std::string ScreenConsole::ShownTyped(std::string_view typed) {
+  return VisibleText(charset_.TypedToUtf8(typed));
 }
 
 std::string ScreenConsole::ReadLine() {

@@ -26,6 +26,7 @@ class ScreenConsole : public Console, private InputChannel::Events {
   void SetTextColor(uint16_t attribute) override { screen_.SetAttribute(attribute); }
   void WriteText(std::string_view text) override;
   void WriteGlyph(ConsoleGlyph glyph) override;
+  std::string ShownTyped(std::string_view typed) override;
   std::string ReadLine() override;
   bool IsKeyPressed(int virtual_key) override { return input_.PollKey(virtual_key); }
   void Pause(int milliseconds) override;
@@ -42,6 +43,7 @@ class ScreenConsole : public Console, private InputChannel::Events {
   void TakeSize();
 
   ConsoleDevice& device_;
+  Charset charset_;
   WindowSize size_{};        // the window's
   WindowSize shown_size_{};  // the part of the window the screen covers: the echo wraps at its edge
   CellScreen screen_;

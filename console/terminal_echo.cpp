@@ -10,7 +10,7 @@ void TerminalEcho::ShowCharacter(std::string_view utf8) {
   if (character.cells == 0 && shown_ == 0) AppendUtf8(shown, kMarkBase);
   if (character.cells != 0 || shown_ == 0) ++shown_;
   AppendUtf8(shown, character.glyph);
-  device_.WriteEcho(shown);
+  device_.WriteEcho(charset_.FromUtf8(shown));
 }
 
 void TerminalEcho::EraseLastCharacter(std::string_view cluster) {

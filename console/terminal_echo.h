@@ -4,17 +4,21 @@
 
 #include <cstddef>
 
+#include "console/charset.h"
 #include "console/console_device.h"
 #include "console/line_editor.h"
 
 class TerminalEcho : public LineEcho {
  public:
-  explicit TerminalEcho(ConsoleDevice& device) : device_(device) {}
+  // The terminal reads `charset`.
+  TerminalEcho(ConsoleDevice& device, const Charset& charset)
+      : device_(device), charset_(charset) {}
   void ShowCharacter(std::string_view utf8) override;
   void EraseLastCharacter(std::string_view cluster) override;
   void EndLine() override;
 
  private:
   ConsoleDevice& device_;
+  Charset charset_;
   size_t shown_ = 0;  // clusters on the line: a mark with none before it has nothing to join
 };

@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "console/console.h"
-#include "console/utf8.h"
 #include "document/file_store.h"
 
 namespace {
@@ -63,8 +62,7 @@ void CreateDocument(const std::string& name) {
     ReportFatal("Failed to create file.");
   }
   MoveCursor(2, 4);
-  // The name is shown, not used: control characters in it must not reach the terminal raw.
-  WriteText(" The file has been saved as " + VisibleText(name) + ".txt\n");
+  WriteText(" The file has been saved as " + ShownTyped(name) + ".txt\n");
   Pause(2000);
 }
 

@@ -2,6 +2,8 @@
 // them, the echo, Ctrl+D, slow links, and the bounds on what input may cost.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <string>
 
 #include "console/fresh_key_presses.h"
@@ -67,6 +69,45 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
     TestConsole test({keys});
     EXPECT_EQ(ReadLine(), line) << testing::PrintToString(keys);
     EXPECT_EQ(test.Text(0, 0, 8), ShownInEightCells(line)) << testing::PrintToString(keys);
+  }
+}
+
+// The charset of a legacy locale, taken as the program takes it; the C locale is back after.
+class LegacyLocale {
+ public:
+  explicit LegacyLocale(const char* name) {
+    setenv("LC_ALL", name, 1);
+    charset = Charset::FromLocale();
+    unsetenv("LC_ALL");
+  }
+  ~LegacyLocale() { setlocale(LC_CTYPE, "C"); }
+  Charset charset;
+};
+
+// Keys typed in a legacy charset: the line keeps their bytes, the echo shows each character in
+// its cells, and Backspace takes a whole character with its marks.
+TEST(LineEditor, KeysInALegacyCharsetAreShownAsTheCharactersSaved) {
+  struct Case {
+    const char* locale;
+    std::string keys, line, shown_in_eight_cells;
+  };
+  const Case cases[] = {
+      {"en_US.ISO-8859-1", "k\xf6ln\r", "k\xf6ln", "köln    "},
+      {"en_US.ISO-8859-1", "caf\xe9\177e\t\r", "cafe\t", "cafe␉   "},
+      {"ru_RU.KOI8-R", "\xf0\xd2\xc9\r", "\xf0\xd2\xc9", "При     "},
+      {"th_TH.TIS-620", "\xa1\xd1\xa2\177\r", "\xa1\xd1", "กั       "},  // a mark joins
+      {"th_TH.TIS-620", "x\xa1\xd1\177\r", "x", "x       "},
+      {"ja_JP.EUC-JP", "\xc6\xfc\xcb\xdc\177\r", "\xc6\xfc", "日      "},  // wide
+      {"ja_JP.EUC-JP", "a\x8f\xb0\xa1\177\xff\xc6\r", "a\xff\xc6", "a��     "},
+      {"zh_TW.BIG5", "\xa4\x40\xa4\x41\177\xa4\r", "\xa4\x40\xa4", "一�     "},
+  };
+  for (const auto& [locale, keys, line, shown] : cases) {
+    SCOPED_TRACE(locale + (" " + testing::PrintToString(keys)));
+    const LegacyLocale legacy(locale);
+    if (legacy.charset.IsUtf8()) GTEST_SKIP() << "no " << locale << " (scripts/install-locales)";
+    TestConsole test({keys}, {}, legacy.charset);
+    EXPECT_EQ(ReadLine(), line);
+    EXPECT_EQ(test.Text(0, 0, 8), shown);
   }
 }
 

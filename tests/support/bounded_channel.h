@@ -11,7 +11,7 @@
 struct BoundedChannel : InputChannel::Events, LineEcho {
   BoundedChannel(const std::vector<std::string>& chunks, ScriptedDeviceOptions options,
                  size_t bound)
-      : device(chunks, options), channel(device, *this, bound) {}
+      : device(chunks, options), channel(device, *this, {}, bound) {}
   void BeforeWait() override {}
   void OnScreenEvent() override {}
   [[noreturn]] void EndRun(std::string_view message) override {

@@ -14,8 +14,8 @@
 class TestConsole {
  public:
   explicit TestConsole(const std::vector<std::string>& input = {},
-                       ScriptedDeviceOptions options = {})
-      : device(input, options), console(device), previous_(ConsoleOutput) {
+                       ScriptedDeviceOptions options = {}, const Charset& charset = {})
+      : device(input, options), console(device, charset), previous_(ConsoleOutput) {
     ConsoleOutput = &console;
   }
   ~TestConsole() { ConsoleOutput = previous_; }
