@@ -1,6 +1,6 @@
 #include "console/plain_console.h"
 
-#include "console/terminal_echo.h"
+#include "console/input/terminal_echo.h"
 #include "console/utf8.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "console/charset.h"
 #include "console/console.h"
 #include "console/console_device.h"
-#include "console/input_channel.h"
+#include "console/input/input_channel.h"
 
 class PlainConsole : public Console, private InputChannel::Events {
  public:

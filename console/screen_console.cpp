@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "console/error_box.h"
-#include "console/screen_echo.h"
+#include "console/screen/error_box.h"
+#include "console/screen/screen_echo.h"
 #include "console/utf8.h"
 
 ScreenConsole::ScreenConsole(ConsoleDevice& device, const Charset& charset)

@@ -4,12 +4,12 @@
 
 #include <optional>
 
-#include "console/cell_screen.h"
 #include "console/charset.h"
 #include "console/console.h"
 #include "console/console_device.h"
-#include "console/input_channel.h"
-#include "console/screen_renderer.h"
+#include "console/input/input_channel.h"
+#include "console/screen/cell_screen.h"
+#include "console/screen/screen_renderer.h"
 
 class ScreenConsole : public Console, private InputChannel::Events {
  public:

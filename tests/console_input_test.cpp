@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "console/fresh_key_presses.h"
-#include "console/input_channel.h"
+#include "console/input/fresh_key_presses.h"
+#include "console/input/input_channel.h"
 #include "tests/support/bounded_channel.h"
 #include "tests/support/test_console.h"
 

@@ -1,6 +1,6 @@
 // The renderer sends only what changed, erasing blank runs and skipping cells already right. A
 // terminal emulator fed everything it sent must show exactly the cell screen, step after step.
-#include "console/screen_renderer.h"
+#include "console/screen/screen_renderer.h"
 
 #include <gtest/gtest.h>
 #include <vterm.h>
@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "console/cell_screen.h"
+#include "console/screen/cell_screen.h"
 #include "console/utf8.h"
 
 namespace {

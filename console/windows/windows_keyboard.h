@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "console/fresh_key_presses.h"
-#include "console/poll_round.h"
+#include "console/input/fresh_key_presses.h"
+#include "console/input/poll_round.h"
 
 class WindowsKeyboard {
  public:

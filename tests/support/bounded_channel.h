@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "console/input_channel.h"
+#include "console/input/input_channel.h"
 #include "tests/support/scripted_device.h"
 
 struct BoundedChannel : InputChannel::Events, LineEcho {

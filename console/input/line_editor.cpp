@@ -1,4 +1,4 @@
-#include "console/line_editor.h"
+#include "console/input/line_editor.h"
 
 #include "console/utf8.h"
 

@@ -1,4 +1,4 @@
-#include "console/input_channel.h"
+#include "console/input/input_channel.h"
 
 #include <algorithm>
 

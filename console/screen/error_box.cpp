@@ -1,4 +1,4 @@
-#include "console/error_box.h"
+#include "console/screen/error_box.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "console/cell_screen.h"
 #include "console/charset.h"
+#include "console/screen/cell_screen.h"
 
 class ScreenRenderer {
  public:

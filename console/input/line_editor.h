@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "console/charset.h"
-#include "console/pending_input.h"
+#include "console/input/pending_input.h"
 
 // Where the editor shows the line as it changes.
 class LineEcho {

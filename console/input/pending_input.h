@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/key_reader.h"
+#include "console/input/key_reader.h"
 
 struct Key {
   std::string bytes;

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "console/cell_screen.h"
+#include "console/screen/cell_screen.h"
 
 // Draws a box captioned "ERROR" holding the message and an OK button, centred in the visible
 // part of the screen.

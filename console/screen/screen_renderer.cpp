@@ -1,4 +1,4 @@
-#include "console/screen_renderer.h"
+#include "console/screen/screen_renderer.h"
 
 #include <algorithm>
 

@@ -8,9 +8,9 @@
 #include <string_view>
 
 #include "console/console_device.h"
-#include "console/line_editor.h"
-#include "console/pending_input.h"
-#include "console/poll_round.h"
+#include "console/input/line_editor.h"
+#include "console/input/pending_input.h"
+#include "console/input/poll_round.h"
 
 class InputChannel {
  public:

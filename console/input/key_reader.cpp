@@ -1,4 +1,4 @@
-#include "console/key_reader.h"
+#include "console/input/key_reader.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "console/cell_screen.h"
-#include "console/line_editor.h"
+#include "console/input/line_editor.h"
+#include "console/screen/cell_screen.h"
 
 class ScreenEcho : public LineEcho {
  public:

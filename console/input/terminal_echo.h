@@ -6,7 +6,7 @@
 
 #include "console/charset.h"
 #include "console/console_device.h"
-#include "console/line_editor.h"
+#include "console/input/line_editor.h"
 
 class TerminalEcho : public LineEcho {
  public:

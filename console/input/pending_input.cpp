@@ -1,4 +1,4 @@
-#include "console/pending_input.h"
+#include "console/input/pending_input.h"
 
 #include <algorithm>
 #include <utility>

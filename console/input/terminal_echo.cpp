@@ -1,4 +1,4 @@
-#include "console/terminal_echo.h"
+#include "console/input/terminal_echo.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "console/screen_echo.h"
+#include "console/screen/screen_echo.h"
 
 #include "console/utf8.h"
 

@@ -1,4 +1,4 @@
-#include "console/cell_screen.h"
+#include "console/screen/cell_screen.h"
 
 #include <algorithm>
 #include <utility>
