@@ -90,6 +90,9 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
       {std::string("a\0b", 3), {}, ""},
       {"cafe\u0301", {}, "txt/cafe\u0301.txt", "cafe\u0301", 4},  // the accent on its letter
       {"\u202Etxt.exe", {}, "txt/\u202Etxt.exe.txt", "\uFFFDtxt.exe", 8},  // shown, not obeyed
+      // The notice runs past the screen's right edge and on in the next row, where the cells
+      // read on, losing no character at the wrap.
+      {std::string(100, 'n'), {}, "txt/" + std::string(100, 'n') + ".txt"},
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.name));

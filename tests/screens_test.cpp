@@ -4,6 +4,7 @@
 #include <string>
 
 #include "console/frame.h"
+#include "console/plain_console.h"
 #include "screens/closing_screens.h"
 #include "screens/color_picker.h"
 #include "screens/opening_screens.h"
@@ -46,6 +47,20 @@ TEST(OpeningScreens, WelcomeThenNamingWithWhatWasTypedWhileWaiting) {
   EXPECT_EQ(test.Text(0, 4, 48), "║  Name your file." + std::string(29, ' ') + "║");
   EXPECT_EQ(test.Text(0, 6, 48), "║  x a.b" + std::string(39, ' ') + "║");
   EXPECT_EQ(test.Text(2, 16, 2), " x");
+
+  // Windows' redirected output: each frame glyph as its code page 437 byte.
+  ScriptedDevice device({}, {});
+  PlainConsole plain(device, PlainConsole::GlyphBytes::kCodePage437);
+  ConsoleOutput = &plain;
+  DrawBoxFrame();
+  Pause(0);
+  ConsoleOutput = &test.console;
+  const auto row = [](char left, char middle, char right) {
+    return left + std::string(46, middle) + right;
+  };
+  EXPECT_EQ(device.output, row('\xC9', '\xCD', '\xBB') + row('\xBA', ' ', '\xBA') +
+                               row('\xC7', '\xC4', '\xB6') + Repeat(row('\xBA', ' ', '\xBA'), 5) +
+                               row('\xC8', '\xCD', '\xBC'));
 }
 
 // The menu's frame covers the screen but its blank last column and the row below it.
@@ -64,6 +79,8 @@ TEST(ColorPicker, FrameAndLabelsInTheirColoursAndTheLowestQueuedDigitWinsAndStay
   }
   EXPECT_EQ(test.At(54, 1).attribute, kDefaultAttribute);
   EXPECT_EQ(ChosenColor, 3);
+  EXPECT_EQ(test.console.Screen().CursorColumn(), 2);  // where the menu waits
+  EXPECT_EQ(test.console.Screen().CursorRow(), 3);
   EXPECT_EQ(test.console.Screen().Attribute(), 9);
   EXPECT_FALSE(IsKeyPressed('3'));  // still queued, but not pressed again
   EXPECT_EQ(ReadLine(), "x9 3");
@@ -168,8 +185,10 @@ TEST(ScreenConsole, AWindowOfAnySizeShowsWhatTheCappedScreenHolds) {
   }
 }
 
+// Only Enter, Space or Escape dismiss the box: not a capital M, a keypad digit, Alt+M, nor the
+// mouse reports (the X10 one holds a space).
 TEST(ReportFatal, ShowsABoxWaitsForAFreshEnterAndEndsWithStatusOne) {
-  TestConsole test({"\r", "x", "\r"});
+  TestConsole test({"\r", "xM\x1bOq\x1bM\x1b[M !!\x1b[<0;1;1M", "\r"});
   IsKeyPressed(kKeyN);
   IsKeyPressed(kKeyN);  // an Enter typed before the box must not dismiss it
   try {
