@@ -334,37 +334,40 @@ TEST(Terminal, WithoutCursorControlTextsArePlainKeysAreEchoedAndTheRunSaves) {
 }
 
 // Ctrl+Z, then fg, under a shell with job control: the program enters its screen once more, no
-// more, and draws it again.
+// more, and draws it again. Left stopped again under the shell, both end with the test.
 TEST(Terminal, StoppedFromAShellAndResumedWithFgItComesBackOnce) {
-  Session s;
-  PtyTerminal& t = s.terminal;
-  t.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, s.dir.Path(),
-          {.environment = {"PS1=$ ", "HISTFILE=/dev/null"}});
-  ASSERT_TRUE(s.Shows("$ "));
-  t.Send(std::string(QUILLOMAT_PROGRAM) + "\r");
-  ASSERT_TRUE(s.Shows(kWelcomeLine));
-  t.Send("\x1a");
-  ASSERT_TRUE(s.Shows("Stopped"));
-  EXPECT_FALSE(t.AltScreenActive());
-  const size_t before_fg = t.BytesReceived();
-  t.Send("fg\r");
-  ASSERT_TRUE(t.WaitFor(
-      [&] {
-        return t.Received().find("\x1b[2J", before_fg) != std::string::npos &&
-               t.ScreenDump().find(kWelcomeLine) != std::string::npos;
-      },
-      kTimeoutMs))
-      << t.ScreenDump();
-  const std::string_view after_fg = std::string_view(t.Received()).substr(before_fg);
-  EXPECT_EQ(Count(after_fg, "\x1b[?1049h"), 1);
-  EXPECT_EQ(Count(after_fg, "\x1b[2J"), 1);
-  EXPECT_TRUE(t.AltScreenActive());
-  t.Send("n");  // it goes on where it was
-  ASSERT_TRUE(s.Shows("║  n "));
-  t.Send("\x03");
-  ASSERT_TRUE(t.WaitFor([&] { return !t.AltScreenActive(); }, kTimeoutMs));
-  t.Send("exit\r");
-  EXPECT_TRUE(t.WaitForExit(kTimeoutMs));
+  pid_t session = 0;
+  {
+    Session s;
+    PtyTerminal& t = s.terminal;
+    t.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, s.dir.Path(),
+            {.environment = {"PS1=$ ", "HISTFILE=/dev/null"}});
+    ASSERT_TRUE(s.Shows("$ "));
+    t.Send(std::string(QUILLOMAT_PROGRAM) + "\r");
+    ASSERT_TRUE(s.Shows(kWelcomeLine));
+    t.Send("\x1a");
+    ASSERT_TRUE(s.Shows("Stopped"));
+    EXPECT_FALSE(t.AltScreenActive());
+    const size_t before_fg = t.BytesReceived();
+    t.Send("fg\r");
+    ASSERT_TRUE(t.WaitFor(
+        [&] {
+          return t.Received().find("\x1b[2J", before_fg) != std::string::npos &&
+                 t.ScreenDump().find(kWelcomeLine) != std::string::npos;
+        },
+        kTimeoutMs))
+        << t.ScreenDump();
+    const std::string_view after_fg = std::string_view(t.Received()).substr(before_fg);
+    EXPECT_EQ(Count(after_fg, "\x1b[?1049h"), 1);
+    EXPECT_EQ(Count(after_fg, "\x1b[2J"), 1);
+    EXPECT_TRUE(t.AltScreenActive());
+    t.Send("n");  // it goes on where it was
+    ASSERT_TRUE(s.Shows("║  n "));
+    t.Send("\x1a");
+    ASSERT_TRUE(t.WaitFor([&] { return !t.AltScreenActive(); }, kTimeoutMs));
+    session = t.SessionId();
+  }
+  EXPECT_EQ(LiveProcessesOfSession(session), std::vector<pid_t>{});
 }
 
 // Resizing, and a suspend that no shell resumes (so the program carries on at once), both
