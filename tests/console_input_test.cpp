@@ -18,57 +18,57 @@ using namespace std::string_literals;
 constexpr ScriptedDeviceOptions kPipe{.input_is_terminal = false, .input_ends = true};
 constexpr int kLater = 10;  // ms: keys typed while the line is being read, not before it
 
-// What eight cells show after a line is echoed: one cell per character (two for a wide one, none
-// for a mark), control characters as their pictures, invalid bytes as U+FFFD, blanks where
-// erased ones were.
-std::string ShownInEightCells(std::string_view line) {
-  std::string shown;
-  int cells = 0;
-  for (size_t length = 0; !line.empty(); line.remove_prefix(length)) {
-    const ShownCharacter character = DecodeShown(line);
-    AppendUtf8(shown, character.glyph);
-    cells += character.cells;
-    length = character.length;
-  }
-  return shown + std::string(static_cast<size_t>(8 - cells), ' ');
-}
-
+// Each line's keys, the line read, and what its echo shows in the first eight cells: one cell
+// per character (two for a wide one, none for a mark), control characters as their pictures,
+// invalid bytes as U+FFFD.
 TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"diary\r", "diary"},
-      {"diary\nmore\r", "diary"},
-      {"nd\177\177\177diary\r", "diary"},                        // Backspace, also on an empty line
-      {"ab\010\r", "a"},                                         // Ctrl+H
-      {"caf\xc3\xa9\177e\r", "cafe"},                            // a two-byte character goes whole
-      {"5\xe2\x82\xac\177\r", "5"},                              // three bytes
-      {"x\xf0\x9f\x98\x80\177\r", "x"},                          // four bytes
-      {"a\xff\xe2\x82\x80\x80\xe2\x82\177\177\177\177\r", "a"},  // invalid, too long, cut short
-      {"ab\xc3\xa9\025xy\r", "xy"},                              // Ctrl+U
-      {"p🎉x✅y\r", "p🎉x✅y"},                                      // emoji take two cells
-      {"cafe\xcc\x81\177e\xcc\x81\r", "cafe\xcc\x81"},           // a mark goes with its letter
-      {"a\xd7\xa9\xd6\xb8\xd7\x81\177\r", "a"},                  // Hebrew points
-      {"\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d\r",
-       "\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d"},  // Arabic fatha, Devanagari virama
+  struct Case {
+    std::string keys, line, shown;
+  };
+  const Case cases[] = {
+      {"diary\r", "diary", "diary   "},
+      {"diary\nmore\r", "diary", "diary   "},
+      {"nd\177\177\177diary\r", "diary", "diary   "},  // Backspace, also on an empty line
+      {"ab\010\r", "a", "a       "},                   // Ctrl+H
+      {"caf\xc3\xa9\177e\r", "cafe", "cafe    "},      // a two-byte character goes whole
+      {"5\xe2\x82\xac\177\r", "5", "5       "},        // three bytes
+      {"x\xf0\x9f\x98\x80\177\r", "x", "x       "},    // four bytes
+      {"a\xff\xe2\x82\x80\x80\xe2\x82\177\177\177\177\r", "a", "a       "},  // invalid, long, cut
+      {"ab\xc3\xa9\025xy\r", "xy", "xy      "},                              // Ctrl+U
+      {"p🎉x✅y\r", "p🎉x✅y", "p🎉x✅y "},                                        // emoji take two cells
+      {"cafe\xcc\x81\177e\xcc\x81\r", "cafe\xcc\x81",
+       "cafe\xcc\x81    "},                                  // a mark goes with its letter
+      {"a\xd7\xa9\xd6\xb8\xd7\x81\177\r", "a", "a       "},  // Hebrew points
+      {"\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d\r", "\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d",
+       "\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d      "},  // Arabic fatha, Devanagari virama
       {"a\xe2\x80\x8f"
        "b\177\r",
-       "a\xe2\x80\x8f"},                                 // RLM takes a cell, shown as U+FFFD
-      {"a\x1b[Db\x1b[1;5C\x1b[15~c\x1b[200~\r", "abc"},  // CSI keys
-      {"a\x1bOPb\x1bO1;2Q\x1b[[A\r", "ab"},              // SS3 keys, Linux console F1
-      {"a\x1bxb\x1b\x1b[A\x1b\r", "ab"},       // Alt+x, Escape before a key, a lone Escape
-      {"a\x1b[\x1b[Ab\x1bO\x1bOPc\r", "abc"},  // Alt+[ or Alt+O, then a special key
-      {"a\001\013\037b\r", "ab"},              // other control bytes
-      {"a\tb\t\177\r", "a\tb"},                // Tab is text
-      {"\x1bOq\x1bOp\x1bOn\x1bOM", "10."},     // the keypad in application mode, its Enter
-      {"a\x1b[M 1!b\x1b[<0;12;5Mc\r", "abc"},  // mouse reports, X10 and SGR
+       "a\xe2\x80\x8f", "a\uFFFD      "},                            // RLM takes a cell, as U+FFFD
+      {"a\x1b[Db\x1b[1;5C\x1b[15~c\x1b[200~\r", "abc", "abc     "},  // CSI keys
+      {"a\x1bOPb\x1bO1;2Q\x1b[[A\r", "ab", "ab      "},              // SS3 keys, Linux console F1
+      {"a\x1bxb\x1b\x1b[A\x1b\r", "ab", "ab      "},  // Alt+x, Escape before a key, a lone Escape
+      {"a\x1b[\x1b[Ab\x1bO\x1bOPc\r", "abc", "abc     "},  // Alt+[ or Alt+O, then a special key
+      {"a\001\013\037b\r", "ab", "ab      "},              // other control bytes
+      {"a\tb\t\177\r", "a\tb", "a␉b     "},                // Tab is text
+      {"\x1bOq\x1bOp\x1bOn\x1bOM", "10.", "10.     "},  // the keypad in application mode, its Enter
+      {"a\x1b[M 1!b\x1b[<0;12;5Mc\r", "abc", "abc     "},  // mouse reports, X10 and SGR
       {"a\x1b]11;rgb:1/2/3\x07"
        "b\x1b]0;9\x1b\\c\r",
-       "abc"},                                                 // a terminal's replies
-      {"a\xff\xc3(\xe6\x97\xa5\r", "a\xff\xc3(\xe6\x97\xa5"},  // bytes kept as typed
+       "abc", "abc     "},  // a terminal's replies
+      {"a\xff\xc3(\xe6\x97\xa5\r", "a\xff\xc3(\xe6\x97\xa5", "a\uFFFD\uFFFD(日  "},  // bytes kept
+      // The first and last code points of each length, then the invalid ones just past them:
+      // overlong, surrogates, beyond U+10FFFF.
+      {"\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf\r",
+       "\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf",
+       "\uFFFD\u07FF\u0800\uFFFF\U00010000\U0010FFFF  "},
+      {"\xc1\xbf\xe0\x9f\xbf\xed\xa0\x80\xed\xbf\xbf\xf0\x8f\xbf\xbf\xf4\x90\x80\x80\r",
+       "\xc1\xbf\xe0\x9f\xbf\xed\xa0\x80\xed\xbf\xbf\xf0\x8f\xbf\xbf\xf4\x90\x80\x80",
+       "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD  "},
   };
-  for (const auto& [keys, line] : cases) {
+  for (const auto& [keys, line, shown] : cases) {
     TestConsole test({keys});
     EXPECT_EQ(ReadLine(), line) << testing::PrintToString(keys);
-    EXPECT_EQ(test.Text(0, 0, 8), ShownInEightCells(line)) << testing::PrintToString(keys);
+    EXPECT_EQ(test.Text(0, 0, 8), shown) << testing::PrintToString(keys);
   }
 }
 
@@ -120,11 +120,15 @@ TEST(LineEditor, CtrlDEndsInputOnlyOnAnEmptyLineBeingRead) {
   EXPECT_EQ(ReadLine(), "");  // later reads return at once
   WaitForKey();               // so does the key wait
 
-  TestConsole ahead({"\004", "3\004"});  // typed while a key is polled
+  // Typed at the colour menu, before and after the digit pressed with Alt (which types nothing):
+  // the line read next starts empty, and they must not end it.
+  TestConsole ahead({"\004",
+                     "\x1b"
+                     "3\004"});
   while (!IsKeyPressed('3')) {
   }
-  ahead.device.steps.push_back({"\004x\r", kLater});
-  EXPECT_EQ(ReadLine(), "3x");
+  ahead.device.steps.push_back({"x\r", kLater});
+  EXPECT_EQ(ReadLine(), "x");
 
   TestConsole paused({"\004"});  // typed during a pause, before the line is asked for
   Pause(2000);

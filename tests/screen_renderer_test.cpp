@@ -155,4 +155,21 @@ TEST(ScreenRenderer, TheTerminalShowsExactlyTheCellScreenAfterEveryRender) {
   }
 }
 
+// Terminals disagree on the cells some characters take (☺, East Asian wide ones, a letter with
+// marks), so after one the cursor is placed afresh; after one all show in one cell, it is not.
+TEST(ScreenRenderer, PlacesTheCursorAfreshAfterACharacterOfDisputedWidth) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"\u00e9x", "\u00e9x"},
+      {"\u263ax", "\u263a\x1b[1;2Hx"},
+      {"\u65e5x", "\u65e5\x1b[1;3Hx"},
+      {"e\u0301x", "e\u0301\x1b[1;2Hx"},
+  };
+  for (const auto& [text, drawn] : rows) {
+    CellScreen screen(10, 2);
+    screen.Write(text);
+    const std::string out = ScreenRenderer().Render(screen, 10, 2);
+    EXPECT_NE(out.find(drawn), std::string::npos) << testing::PrintToString(out);
+  }
+}
+
 }  // namespace

@@ -281,6 +281,12 @@ bool WriteInPlace(const DocumentLocation& document, std::string_view bytes) {
   WaitForOtherWriters(file.Get());  // held until the file is closed
   TerminationSignalsHeld held;
   const std::optional<std::string> old = readable ? ReadAll(file.Get()) : std::nullopt;
+  // With nothing to put back, the file grows to the new length first: past a size limit that
+  // fails before an old byte is changed.
+  if (!old && bytes.size() > static_cast<size_t>(opened.st_size) &&
+      ftruncate(file.Get(), static_cast<off_t>(bytes.size())) != 0) {
+    return false;
+  }
   if (Overwrite(file.Get(), bytes) && fsync(file.Get()) == 0 && file.Close()) return true;
   if (file.IsOpen() && old) {
     Overwrite(file.Get(), *old);

@@ -1,10 +1,10 @@
 // Fuzzes the keyboard input path: key polls, line reads, key waits and pauses on a screen console
 // over a scripted device, with input split into chunks at any point, delays in simulated time and
 // window resizes. Whatever is typed, a line read from a terminal never holds a control byte but
-// Tab, and the keys waiting never hold more memory than their bound. In structured runs (keys a
-// user can type, some typed ahead while a key is polled) a poll reads as pressed just when its
-// own key arrives, never for a byte inside a sequence, a Ctrl+D typed ahead never ends the input,
-// and each line read is exactly the line typed.
+// Tab. In structured runs (keys a user can type, some typed ahead while a key is polled) a poll
+// reads as pressed just when its own key arrives, never for a byte inside a sequence, a Ctrl+D
+// typed ahead never ends the input, and each line read is exactly the line typed. (The bound on
+// pending input is InputBounds' table in console_input_test.cpp.)
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -18,7 +18,6 @@
 
 #include "console/console.h"
 #include "console/utf8.h"
-#include "tests/support/bounded_channel.h"
 #include "tests/support/test_console.h"
 
 namespace {
@@ -422,55 +421,18 @@ void RunStructured(FuzzedDataProvider& input) {
   }
 }
 
-// The input channel alone with a small bound: whatever comes and whatever the program asks, the
-// keys waiting never hold more memory than the bound, and passing it ends the run.
-void RunBounded(FuzzedDataProvider& input) {
-  ScriptedDeviceOptions options;
-  options.input_is_terminal = input.ConsumeBool();
-  options.input_ends = input.ConsumeBool();
-  const size_t bound = input.ConsumeIntegralInRange<size_t>(16, 256);
-  BoundedChannel bounded({}, options, bound);
-  InputChannel& channel = bounded.channel;
-  const int steps = input.ConsumeIntegralInRange(0, kMaxSteps);
-  for (int step = 0; step < steps; ++step) {
-    bounded.device.steps.push_back(
-        {input.ConsumeRandomLengthString(64), input.ConsumeIntegralInRange(0, 600)});
-  }
-  const int operations = input.ConsumeIntegralInRange(1, kMaxOperations);
-  for (int operation = 0; operation < operations; ++operation) {
-    switch (input.ConsumeIntegralInRange(0, 2)) {
-      case 0:
-        for (int poll = 0; poll < kMaxPolls && !channel.PollKey(PickKey(input)); ++poll) {
-        }
-        break;
-      case 1:
-        channel.TakeKey();
-        break;
-      case 2:
-        channel.ReadLine(bounded);
-        break;
-    }
-    if (channel.PendingMemory() > bound) {
-      std::fprintf(stderr, "pending: %zu bytes of memory, bound %zu\n", channel.PendingMemory(),
-                   bound);
-      __builtin_trap();
-    }
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
-  const int mode = input.ConsumeIntegralInRange(0, 2);
-  if (mode == 0) {
+  if (input.ConsumeBool()) {
     // Every typed line ends with Enter, so here even an exception is a fault: it escapes, and
     // the fuzzer reports it as a crash.
     RunStructured(input);
     return 0;
   }
   try {
-    mode == 1 ? RunFree(input) : RunBounded(input);
+    RunFree(input);
   } catch (const ProcessEnded&) {
     // Input that ran out, or a fatal error: the program ends, as it should.
   } catch (const std::runtime_error&) {

@@ -1,5 +1,6 @@
 #include "tests/support/pty_terminal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,9 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vterm.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "console/utf8.h"
@@ -79,10 +85,41 @@ PtyTerminal::PtyTerminal(int columns, int rows) : columns_(columns), rows_(rows)
   vterm_screen_enable_altscreen(screen, 1);
 }
 
+std::vector<pid_t> LiveProcessesOfSession(pid_t session) {
+  std::vector<pid_t> live;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return kill(session, 0) == 0 ? std::vector<pid_t>{session} : live;
+  while (const dirent* entry = readdir(proc)) {
+    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    // After the command's name: state, parent, process group, session.
+    std::istringstream fields(line.substr(line.rfind(')') + 1));
+    char state = 0;
+    long parent = 0, group = 0, member_of = 0;
+    if (fields >> state >> parent >> group >> member_of && member_of == session && state != 'Z' &&
+        state != 'X') {
+      live.push_back(static_cast<pid_t>(std::stol(entry->d_name)));
+    }
+  }
+  closedir(proc);
+  return live;
+}
+
 PtyTerminal::~PtyTerminal() {
-  if (pid_ > 0 && status_ == -1) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+  if (pid_ > 0) {
+    for (const int signal_number : {SIGTERM, SIGKILL}) {
+      for (const pid_t process : LiveProcessesOfSession(pid_)) {
+        kill(process, signal_number);
+        kill(process, SIGCONT);  // a stopped one takes its terminate only once running
+      }
+      const auto grace = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+      while (!LiveProcessesOfSession(pid_).empty() && std::chrono::steady_clock::now() < grace) {
+        if (status_ == -1 && waitpid(pid_, &status_, WNOHANG) != pid_) status_ = -1;
+        poll(nullptr, 0, 5);
+      }
+    }
+    if (status_ == -1) waitpid(pid_, &status_, 0);
   }
   for (const int fd : {stdin_fd_, master_fd_, slave_fd_}) close(fd);
   vterm_free(vterm_);
@@ -107,6 +144,9 @@ void PtyTerminal::Start(const std::vector<std::string>& argv, const std::string&
   pid_ = fork();
   if (pid_ == 0) {
     setsid();
+#ifdef __linux__
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // the tests ended by a crash or their time limit
+#endif
     const int tty = open(ptsname(master_fd_), O_RDWR);
     ioctl(tty, TIOCSCTTY, 0);
     auto output = [tty](const std::string& path) {

@@ -27,10 +27,15 @@ struct PtyStreams {
   long long address_space_limit = -1;     // RLIMIT_AS in bytes, or none
 };
 
+// The processes of a session still running (not zombies), where /proc tells; else the leader.
+std::vector<pid_t> LiveProcessesOfSession(pid_t session);
+
 class PtyTerminal {
  public:
   PtyTerminal(int columns, int rows);
-  ~PtyTerminal();  // kills a child still running
+  // Ends every process of the program's session, whatever the test's outcome: a terminate, then
+  // a kill for any left after a short grace. Were the tests to die first, the program gets a kill.
+  ~PtyTerminal();
   PtyTerminal(const PtyTerminal&) = delete;
   PtyTerminal& operator=(const PtyTerminal&) = delete;
 
@@ -58,6 +63,7 @@ class PtyTerminal {
   bool WaitForText(std::string_view utf8, int timeout_ms);
   bool WaitForExit(int timeout_ms);
   int ExitStatus() const { return status_; }  // as waitpid gives it
+  pid_t SessionId() const { return pid_; }    // the program leads its session
 
   std::string RowText(int row);
   char32_t CharAt(int column, int row);
