@@ -1,6 +1,6 @@
 # Installation and packages. On Linux and the like: the program, its manual page and documents,
-# packed by CPack as a Debian package. On Windows: Quillomat.exe, README.txt and LICENSE.txt,
-# packed as a zip.
+# packed by CPack as a Debian package. On Windows: Quillomat.exe, README.txt (from
+# docs/windows.md) and LICENSE.txt, packed as a zip.
 #
 # Install components:
 #   program  the executable, the manual page and the README
@@ -18,18 +18,21 @@ file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE QUILLOMAT_COPYRIGHT REGEX "^Copyright
 string(REGEX REPLACE "^Copyright \\(c\\) " "" QUILLOMAT_COPYRIGHT "${QUILLOMAT_COPYRIGHT}")
 # Files read here are written out again at configure time: a change to them reconfigures.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-  ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
+  ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/windows.md
+  ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
 
 if(WIN32)
   # Notepad before Windows 10 shows a file with bare line feeds as one long line, and takes a
   # UTF-8 file for the ANSI code page unless it starts with a byte order mark.
+  # The zip's README is the Windows user's page, not the project's.
   string(ASCII 239 187 191 byte_order_mark)
-  foreach(document README.md LICENSE)
-    file(READ ${PROJECT_SOURCE_DIR}/${document} text)
+  foreach(document docs/windows.md:README LICENSE:LICENSE)
+    string(REPLACE ":" ";" document "${document}")
+    list(GET document 0 source)
+    list(GET document 1 stem)
+    file(READ ${PROJECT_SOURCE_DIR}/${source} text)
     string(REPLACE "\r\n" "\n" text "${text}")
     string(REPLACE "\n" "\r\n" text "${text}")
-    get_filename_component(stem ${document} NAME_WE)
     file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${stem}.txt "${byte_order_mark}${text}")
   endforeach()
   # All three files at the top of the zip: Explorer's "Extract all" already makes a folder. The
