@@ -8,7 +8,7 @@ shows is read back by tests/windows/console_reader.cpp, attached to the program'
 every step waits on what it reads. Each scenario gets a fresh Wine server, since key state can
 outlive a run.
 
-Usage: tests/windows/windows-e2e BUILD_DIR  (the cross-build's folder, with the Wine prefix in it)
+Usage: tests/windows/windows_e2e.py BUILD_DIR  (the cross-build's folder, with the Wine prefix in it)
 """
 
 import os
