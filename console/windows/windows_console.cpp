@@ -59,11 +59,11 @@ ScreenRows TakeScreenRows(HANDLE output) {
 
 }  // namespace
 
-WindowsConsole::WindowsConsole(WindowsStreams& streams)
-    : PlainConsole(streams, GlyphBytes::kCodePage437),
-      draws_(streams.OutputIsConsole()),
-      attribute_(streams.StartingAttribute()) {
-  if (streams.InputIsTerminal()) keyboard_.emplace();
+WindowsConsole::WindowsConsole(WindowsDevice& device)
+    : PlainConsole(device, GlyphBytes::kCodePage437),
+      draws_(device.OutputIsConsole()),
+      attribute_(device.StartingAttribute()) {
+  if (device.InputIsTerminal()) keyboard_.emplace();
   if (draws_) {
     const ScreenRows rows = TakeScreenRows(Output());
     screen_top_ = rows.top;

@@ -9,12 +9,12 @@
 
 #include "console/plain_console.h"
 #include "console/windows/glyph_block.h"
+#include "console/windows/windows_device.h"
 #include "console/windows/windows_keyboard.h"
-#include "console/windows/windows_streams.h"
 
 class WindowsConsole : public PlainConsole {
  public:
-  explicit WindowsConsole(WindowsStreams& streams);
+  explicit WindowsConsole(WindowsDevice& device);
 
   void MoveCursor(int16_t column, int16_t row) override;
   void SetTextColor(uint16_t attribute) override;
