@@ -21,8 +21,6 @@ void WriteCells(const std::vector<CHAR_INFO>& cells, size_t first, int left, int
                       &region);
 }
 
-constexpr SHORT kLayoutRows = 31;
-
 struct ScreenRows {
   SHORT top;
   SHORT count;
@@ -35,11 +33,11 @@ struct ScreenRows {
 // it, and the window moved to show the screen.
 ScreenRows TakeScreenRows(HANDLE output) {
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!GetConsoleScreenBufferInfo(output, &info)) return {0, 31};
+  if (!GetConsoleScreenBufferInfo(output, &info)) return {0, kLayoutRows};
   const auto height = static_cast<SHORT>(info.srWindow.Bottom - info.srWindow.Top + 1);
   if (info.dwSize.Y <= height) return {0, info.dwSize.Y};
   // Room for every row of the layouts, even below a window shorter than they are.
-  const auto rows = std::min(std::max(height, kLayoutRows), info.dwSize.Y);
+  const auto rows = std::min(std::max(height, SHORT{kLayoutRows}), info.dwSize.Y);
   auto top = static_cast<SHORT>(info.dwCursorPosition.Y + (info.dwCursorPosition.X > 0 ? 1 : 0));
   const int overflow = top + rows - info.dwSize.Y;
   if (overflow > 0) {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "console/console.h"
+
 namespace {
 
 bool IsConsole(HANDLE handle) {
@@ -75,7 +77,8 @@ int64_t WindowsDevice::NowMilliseconds() {
 
 WindowSize WindowsDevice::Size() {
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!output_is_console_ || !GetConsoleScreenBufferInfo(output_, &info)) return {120, 31};
+  if (!output_is_console_ || !GetConsoleScreenBufferInfo(output_, &info))
+    return {kLayoutColumns, kLayoutRows};
   return {info.srWindow.Right - info.srWindow.Left + 1,
           info.srWindow.Bottom - info.srWindow.Top + 1};
 }
