@@ -59,10 +59,10 @@ ScreenRows TakeScreenRows(HANDLE output) {
 
 WindowsConsole::WindowsConsole(WindowsDevice& device)
     : PlainConsole(device, GlyphBytes::kCodePage437),
-      draws_(device.OutputIsConsole()),
+      draws_on_console_(device.OutputIsConsole()),
       attribute_(device.StartingAttribute()) {
   if (device.InputIsTerminal()) keyboard_.emplace();
-  if (draws_) {
+  if (draws_on_console_) {
     const ScreenRows rows = TakeScreenRows(Output());
     screen_top_ = rows.top;
     screen_rows_ = rows.count;
@@ -72,7 +72,7 @@ WindowsConsole::WindowsConsole(WindowsDevice& device)
 
 void WindowsConsole::MoveCursor(int16_t column, int16_t row) {
   EndWait();
-  if (!draws_) return;
+  if (!draws_on_console_) return;
   cursor_ = Position{column, static_cast<int16_t>(screen_top_ + row)};
   cursor_placed_ = false;
   lowest_row_ = std::max(lowest_row_, cursor_->row);
@@ -81,12 +81,12 @@ void WindowsConsole::MoveCursor(int16_t column, int16_t row) {
 void WindowsConsole::SetTextColor(uint16_t attribute) {
   EndWait();
   attribute_ = attribute;
-  if (draws_) SetConsoleTextAttribute(Output(), attribute);
+  if (draws_on_console_) SetConsoleTextAttribute(Output(), attribute);
 }
 
 void WindowsConsole::WriteText(std::string_view text) {
   EndWait();
-  if (!draws_) return PlainConsole::WriteText(text);
+  if (!draws_on_console_) return PlainConsole::WriteText(text);
   DrawGlyphBlock();
   PlaceCursor();
   device_.WriteOutput(text);
@@ -96,7 +96,7 @@ void WindowsConsole::WriteText(std::string_view text) {
 // On the console a glyph shows as its box-drawing character whatever the code page.
 void WindowsConsole::WriteGlyph(ConsoleGlyph glyph) {
   EndWait();
-  if (!draws_) return PlainConsole::WriteGlyph(glyph);
+  if (!draws_on_console_) return PlainConsole::WriteGlyph(glyph);
   if (!cursor_) {
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!GetConsoleScreenBufferInfo(Output(), &info)) return;
@@ -145,7 +145,7 @@ void WindowsConsole::WaitForKey() {
 // Blanks the program's screen in the current attribute, as a shell's clear would, without one.
 void WindowsConsole::Clear() {
   EndWait();
-  if (!draws_) return;
+  if (!draws_on_console_) return;
   glyphs_.Clear();
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (GetConsoleScreenBufferInfo(Output(), &info)) {
@@ -170,7 +170,7 @@ void WindowsConsole::ReportFatal(const std::string& message) {
 // The shell's prompt comes back on the row below everything the program drew.
 void WindowsConsole::FinishOutput() {
   Flush();
-  if (draws_) {
+  if (draws_on_console_) {
     CONSOLE_SCREEN_BUFFER_INFO info;
     SHORT row = lowest_row_;
     if (GetConsoleScreenBufferInfo(Output(), &info)) row = std::max(row, info.dwCursorPosition.Y);

@@ -42,7 +42,7 @@ class WindowsConsole : public PlainConsole {
   void DrawGlyphBlock();
   void PlaceCursor();
 
-  const bool draws_;                         // standard output is the console
+  const bool draws_on_console_;              // standard output is the console
   std::optional<WindowsKeyboard> keyboard_;  // set when standard input is the console
   uint16_t attribute_;
   // The program's screen in the console's buffer: its top row and its height.
