@@ -33,7 +33,7 @@ class WindowsConsole : public PlainConsole {
     int16_t row;
   };
 
-  // Everything but a key poll ends a poll's wait.
+  // Everything but a key poll ends a poll's wait: every other operation starts here.
   void EndWait() {
     if (keyboard_) keyboard_->EndWait();
   }
