@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cwchar>
 
+#include "console/escape_sequences.h"
 #include "console/utf8.h"
 
 namespace {
@@ -148,7 +149,7 @@ void TerminalCharacters::Append(std::string& out, char32_t glyph, int cells) {
     return;
   }
   if (const char dec = DecGraphicsByte(glyph); dec != '\0') {
-    if (!line_set_) out += "\x1b(0";
+    if (!line_set_) out += escape::kLineDrawingInG0;
     line_set_ = true;
     out += dec;
     return;
@@ -170,6 +171,6 @@ void TerminalCharacters::AppendMark(std::string& out, char32_t mark) {
 
 void TerminalCharacters::Finish(std::string& out) {
   if (!line_set_) return;
-  out += "\x1b(B";
+  out += escape::kAsciiInG0;
   line_set_ = false;
 }

@@ -4,6 +4,10 @@
 
 Console* ConsoleOutput = nullptr;
 
+std::string FatalErrorLine(std::string_view message) {
+  return "ERROR: " + std::string(message);
+}
+
 void MoveCursor(int column, int row) {
   ConsoleOutput->MoveCursor(static_cast<int16_t>(column), static_cast<int16_t>(row));
 }

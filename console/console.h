@@ -31,7 +31,16 @@ class Console {
   [[noreturn]] virtual void EndProcess(int status) = 0;
 };
 
+// The line every console leaves on standard error for a fatal error, whatever else showed it.
+std::string FatalErrorLine(std::string_view message);
+
 extern Console* ConsoleOutput;
+
+// Every layout fits in columns 0 to 119 and rows 0 to 29, and needs one row more below them: a line
+// end written on row 29 would otherwise scroll the screen. A smaller window shows the top-left
+// part.
+inline constexpr int kLayoutColumns = 120;
+inline constexpr int kLayoutRows = 31;
 
 // Virtual-key codes the program polls.
 inline constexpr int kKeyN = 0x4E;

@@ -1,6 +1,6 @@
 // What a console backend needs from the platform: bytes in, bytes out, the window size, time, and
-// leaving the process with the terminal as it was. The POSIX terminal and the tests' scripted
-// device both provide it, so the same console code runs on both.
+// leaving the process with the terminal as it was. The POSIX and Windows devices provide it, and
+// so does the tests' scripted device, so the same console code runs on all of them.
 #pragma once
 
 #include <cstdint>

@@ -49,7 +49,8 @@ void DrawFrame(const FrameTemplate<Rows, Columns>& frame) {
 
 constexpr std::array<ConsoleGlyph, 256> GlyphForCode = MakeGlyphTable();
 constexpr FrameTemplate<9, 48> BoxFrame = MakeFrame<9, 48>(48);
-constexpr FrameTemplate<30, 120> ScreenFrame = MakeFrame<30, 120>(119);
+constexpr FrameTemplate<kScreenFrameRows, kLayoutColumns> ScreenFrame =
+    MakeFrame<kScreenFrameRows, kLayoutColumns>(kLayoutColumns - 1);
 
 void DrawBoxFrame() {
   DrawFrame(BoxFrame);

@@ -1,6 +1,6 @@
-// The two double-line frames every screen is built on: a 48 by 9 box and a 120 by 30 full-screen
-// frame. Each is a template of digit codes, one per cell, turned into glyphs as it is drawn;
-// drawing a frame also blanks everything inside it.
+// The two double-line frames every screen is built on: a 48 by 9 box and a full-screen frame as
+// wide as the layouts and one row shorter. Each is a template of digit codes, one per cell, turned
+// into glyphs as it is drawn; drawing a frame also blanks everything inside it.
 #pragma once
 
 #include <array>
@@ -19,7 +19,8 @@ extern const std::array<ConsoleGlyph, 256> GlyphForCode;
 extern const FrameTemplate<9, 48> BoxFrame;
 // Thirty rows of 119 codes, each stored with its terminating zero byte and drawn 120 cells wide,
 // so column 119 is always blank.
-extern const FrameTemplate<30, 120> ScreenFrame;
+inline constexpr size_t kScreenFrameRows = kLayoutRows - 1;
+extern const FrameTemplate<kScreenFrameRows, kLayoutColumns> ScreenFrame;
 
 // Draw the frame with its top-left cell at (0, 0), in the current attribute.
 void DrawBoxFrame();

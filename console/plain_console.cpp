@@ -39,7 +39,7 @@ void PlainConsole::Pause(int milliseconds) {
 }
 
 void PlainConsole::ReportFatal(const std::string& message) {
-  Exit(1, "ERROR: " + message);
+  Exit(1, FatalErrorLine(message));
 }
 
 void PlainConsole::Flush() {

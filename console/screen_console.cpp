@@ -56,7 +56,7 @@ void ScreenConsole::ReportFatal(const std::string& message) {
   DrawErrorBox(screen_, message, shown_size_.columns, shown_size_.rows);
   Flush();
   if (device_.InputIsTerminal()) input_.WaitForDismissKey();
-  device_.Exit(1, "ERROR: " + message);
+  device_.Exit(1, FatalErrorLine(message));
 }
 
 void ScreenConsole::EndProcess(int status) {

@@ -13,10 +13,6 @@
 
 class ScreenConsole : public Console, private InputChannel::Events {
  public:
-  // The layouts need 120 columns and 31 rows; a smaller terminal shows the top-left part.
-  static constexpr int kLayoutColumns = 120;
-  static constexpr int kLayoutRows = 31;
-
   // Characters go out in `charset`, the terminal's.
   explicit ScreenConsole(ConsoleDevice& device, const Charset& charset = {});
 

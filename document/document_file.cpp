@@ -5,29 +5,15 @@
 
 #include "console/console.h"
 #include "document/file_store.h"
+#include "document/windows/document_names.h"
 
 namespace {
 
 #ifdef _WIN32
-constexpr std::string_view kPathSeparators = "/\\";
+constexpr std::string_view kPathSeparators = kWindowsPathSeparators;
 
-// Windows opens a device for these names, whatever the extension or folder: the text would go
-// to a printer port or nowhere.
-bool IsDeviceName(std::string_view component) {
-  std::string base(component.substr(0, component.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
-      base == "CONOUT$") {
-    return true;
-  }
-  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
-// A colon names a stream inside a file, where the text would go unseen, or a drive.
 bool IsRefusedComponent(std::string_view component) {
-  return component.find(':') != std::string_view::npos || IsDeviceName(component);
+  return IsRefusedWindowsName(component);
 }
 #else
 constexpr std::string_view kPathSeparators = "/";

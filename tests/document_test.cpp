@@ -39,6 +39,7 @@
 
 #include "console/plain_console.h"
 #include "document/document_file.h"
+#include "document/windows/document_names.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_console.h"
 
@@ -72,12 +73,8 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
       {"a\\..\\..\\x", {"txt/a"}, ""},
       {"x\x1b[2J\a", {}, ""},  // no control characters in Windows file names
       {"a:b", {}, ""},         // a stream inside a file
-      {"CON", {}, ""},         // devices, whatever the case, extension or folder
-      {"nul.tar", {}, ""},
-      {"lpt9 ", {}, ""},
+      {"CON", {}, ""},         // devices, in any folder (the names in WindowsDocumentNames)
       {"a/Com1", {"txt/a"}, ""},
-      {"com10", {}, "txt/com10.txt"},
-      {"CONSOLE", {}, "txt/CONSOLE.txt"},
 #else
       {"x\x1b[2J\a", {}, "txt/x\x1b[2J\a.txt", "x␛[2J␇"},
 #endif
@@ -115,6 +112,18 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
       EXPECT_EQ(test.device.now, 2000);
     }
     EXPECT_EQ(dir.Entries(), expected);
+  }
+}
+
+// Checked on every platform; only the Windows build refuses them.
+TEST(WindowsDocumentNames, RefusesDevicesAndStreamsOnly) {
+  const std::pair<std::string_view, bool> cases[] = {
+      {"CON", true},      {"con.txt", true}, {"COM1 ", true},         {"LPT9", true},
+      {"CONOUT$", true},  {"a:b", true},     {"COM0", false},         {"com10", false},
+      {"CONSOLE", false}, {"notes", false},  {"my notes.txt", false},
+  };
+  for (const auto& [name, refused] : cases) {
+    EXPECT_EQ(IsRefusedWindowsName(name), refused) << name;
   }
 }
 

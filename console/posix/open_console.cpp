@@ -2,20 +2,20 @@
 // can move its cursor, plain text otherwise.
 #include "console/console.h"
 #include "console/plain_console.h"
-#include "console/posix/posix_terminal.h"
+#include "console/posix/posix_device.h"
 #include "console/screen_console.h"
 
 namespace {
 
 Console* OpenPlatformConsole() {
-  PosixTerminal& terminal = PosixTerminal::Open();
-  ConsoleDevice::EndRunWhenMemoryRunsOut(terminal);
+  PosixDevice& device = PosixDevice::Open();
+  ConsoleDevice::EndRunWhenMemoryRunsOut(device);
   // Static, so that the exit ending every run destroys them and leaves no heap block behind.
-  if (terminal.DrawsOnScreen()) {
-    static ScreenConsole screen(terminal, terminal.OutputCharset());
+  if (device.DrawsOnScreen()) {
+    static ScreenConsole screen(device, device.OutputCharset());
     return &screen;
   }
-  static PlainConsole plain(terminal, terminal.OutputCharset());
+  static PlainConsole plain(device, device.OutputCharset());
   return &plain;
 }
 

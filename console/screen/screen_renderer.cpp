@@ -2,16 +2,10 @@
 
 #include <algorithm>
 
+#include "console/escape_sequences.h"
 #include "console/utf8.h"
 
 namespace {
-
-// Console attributes put blue in bit 0 and red in bit 2; ANSI colours the other way round.
-// Light grey (7) and a black background are the terminal's own defaults, so that the program
-// looks right on light and dark themes alike.
-constexpr int kForegroundSgr[16] = {30, 34, 32, 36, 31, 35, 33, 39, 90, 94, 92, 96, 91, 95, 93, 97};
-constexpr int kBackgroundSgr[16] = {49,  44,  42,  46,  41,  45,  43,  47,
-                                    100, 104, 102, 106, 101, 105, 103, 107};
 
 int Foreground(uint16_t attribute) {
   return attribute & 0x0F;
@@ -64,13 +58,18 @@ std::string ScreenRenderer::Render(const CellScreen& screen, int columns, int ro
   const int cursor_column = std::clamp(screen.CursorColumn(), 0, shown_columns_ - 1);
   const int cursor_row = std::clamp(screen.CursorRow(), 0, shown_rows_ - 1);
   MoveTo(cursor_column, cursor_row, out);
-  if (jumps) out = "\x1b[?25l" + out + "\x1b[?25h";
+  if (jumps) {
+    out.insert(0, escape::kHideCursor);
+    out += escape::kShowCursor;
+  }
   return out;
 }
 
 void ScreenRenderer::RepaintFromBlank(const CellScreen& screen, int columns, int rows,
                                       std::string& out) {
-  out += "\x1b[0m\x1b[H\x1b[2J";
+  out += escape::kResetAttributes;
+  out += escape::kCursorHome;
+  out += escape::kEraseScreen;
   columns_ = columns;
   rows_ = rows;
   shown_columns_ = std::min(columns, screen.Width());
@@ -102,7 +101,7 @@ void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, s
     if (column > last_non_blank && visible_columns == columns) {
       MoveTo(column, row, out);
       SetPen(kDefaultAttribute, out);
-      out += "\x1b[K";
+      out += escape::kEraseToLineEnd;
       std::fill_n(&Shown(column, row), visible_columns - column, Cell{});
       return;
     }
@@ -171,14 +170,17 @@ bool ScreenRenderer::RewriteGap(const CellScreen& screen, int row, int column, i
 void ScreenRenderer::EraseCells(int column, int row, int count, std::string& out) {
   MoveTo(column, row, out);
   if (Background(pen_) != 0) SetPen(kDefaultAttribute, out);
-  out += "\x1b[" + std::to_string(count) + 'X';
+  out += escape::kCsi;
+  out += std::to_string(count);
+  out += escape::kEraseCharactersFinal;
   std::fill_n(&Shown(column, row), count, Cell{});
 }
 
 std::string ScreenRenderer::CursorPosition(int column, int row) {
-  std::string sequence = "\x1b[" + std::to_string(row + 1);
+  std::string sequence(escape::kCsi);
+  sequence += std::to_string(row + 1);
   if (column > 0) sequence += ';' + std::to_string(column + 1);
-  return sequence + 'H';
+  return sequence + escape::kCursorPositionFinal;
 }
 
 void ScreenRenderer::MoveTo(int column, int row, std::string& out) {
@@ -193,12 +195,14 @@ void ScreenRenderer::SetPen(uint16_t attribute, std::string& out) {
   if (attribute == pen_) return;
   std::string parameters;
   if (Foreground(attribute) != Foreground(pen_)) {
-    parameters += std::to_string(kForegroundSgr[Foreground(attribute)]);
+    parameters += std::to_string(escape::kForegroundSgr[Foreground(attribute)]);
   }
   if (Background(attribute) != Background(pen_)) {
     if (!parameters.empty()) parameters += ';';
-    parameters += std::to_string(kBackgroundSgr[Background(attribute)]);
+    parameters += std::to_string(escape::kBackgroundSgr[Background(attribute)]);
   }
-  out += "\x1b[" + parameters + 'm';
+  out += escape::kCsi;
+  out += parameters;
+  out += escape::kSgrFinal;
   pen_ = attribute;
 }

@@ -3,17 +3,17 @@
 #include "console/console.h"
 #include "console/plain_console.h"
 #include "console/windows/windows_console.h"
-#include "console/windows/windows_streams.h"
+#include "console/windows/windows_device.h"
 
 namespace {
 
 Console* OpenPlatformConsole() {
-  auto* streams = new WindowsStreams();
-  ConsoleDevice::EndRunWhenMemoryRunsOut(*streams);
-  if (!streams->InputIsTerminal() && !streams->OutputIsConsole()) {
-    return new PlainConsole(*streams, PlainConsole::GlyphBytes::kCodePage437);
+  auto* device = new WindowsDevice();
+  ConsoleDevice::EndRunWhenMemoryRunsOut(*device);
+  if (!device->InputIsTerminal() && !device->OutputIsConsole()) {
+    return new PlainConsole(*device, PlainConsole::GlyphBytes::kCodePage437);
   }
-  return new WindowsConsole(*streams);
+  return new WindowsConsole(*device);
 }
 
 [[maybe_unused]] const bool kConsoleOpened = (ConsoleOutput = OpenPlatformConsole(), true);

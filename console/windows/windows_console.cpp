@@ -21,8 +21,6 @@ void WriteCells(const std::vector<CHAR_INFO>& cells, size_t first, int left, int
                       &region);
 }
 
-constexpr SHORT kLayoutRows = 31;
-
 struct ScreenRows {
   SHORT top;
   SHORT count;
@@ -35,11 +33,11 @@ struct ScreenRows {
 // it, and the window moved to show the screen.
 ScreenRows TakeScreenRows(HANDLE output) {
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!GetConsoleScreenBufferInfo(output, &info)) return {0, 31};
+  if (!GetConsoleScreenBufferInfo(output, &info)) return {0, kLayoutRows};
   const auto height = static_cast<SHORT>(info.srWindow.Bottom - info.srWindow.Top + 1);
   if (info.dwSize.Y <= height) return {0, info.dwSize.Y};
   // Room for every row of the layouts, even below a window shorter than they are.
-  const auto rows = std::min(std::max(height, kLayoutRows), info.dwSize.Y);
+  const auto rows = std::min(std::max(height, SHORT{kLayoutRows}), info.dwSize.Y);
   auto top = static_cast<SHORT>(info.dwCursorPosition.Y + (info.dwCursorPosition.X > 0 ? 1 : 0));
   const int overflow = top + rows - info.dwSize.Y;
   if (overflow > 0) {
@@ -59,12 +57,12 @@ ScreenRows TakeScreenRows(HANDLE output) {
 
 }  // namespace
 
-WindowsConsole::WindowsConsole(WindowsStreams& streams)
-    : PlainConsole(streams, GlyphBytes::kCodePage437),
-      draws_(streams.OutputIsConsole()),
-      attribute_(streams.StartingAttribute()) {
-  if (streams.InputIsTerminal()) keyboard_.emplace();
-  if (draws_) {
+WindowsConsole::WindowsConsole(WindowsDevice& device)
+    : PlainConsole(device, GlyphBytes::kCodePage437),
+      draws_on_console_(device.OutputIsConsole()),
+      attribute_(device.StartingAttribute()) {
+  if (device.InputIsTerminal()) keyboard_.emplace();
+  if (draws_on_console_) {
     const ScreenRows rows = TakeScreenRows(Output());
     screen_top_ = rows.top;
     screen_rows_ = rows.count;
@@ -74,7 +72,7 @@ WindowsConsole::WindowsConsole(WindowsStreams& streams)
 
 void WindowsConsole::MoveCursor(int16_t column, int16_t row) {
   EndWait();
-  if (!draws_) return;
+  if (!draws_on_console_) return;
   cursor_ = Position{column, static_cast<int16_t>(screen_top_ + row)};
   cursor_placed_ = false;
   lowest_row_ = std::max(lowest_row_, cursor_->row);
@@ -83,12 +81,12 @@ void WindowsConsole::MoveCursor(int16_t column, int16_t row) {
 void WindowsConsole::SetTextColor(uint16_t attribute) {
   EndWait();
   attribute_ = attribute;
-  if (draws_) SetConsoleTextAttribute(Output(), attribute);
+  if (draws_on_console_) SetConsoleTextAttribute(Output(), attribute);
 }
 
 void WindowsConsole::WriteText(std::string_view text) {
   EndWait();
-  if (!draws_) return PlainConsole::WriteText(text);
+  if (!draws_on_console_) return PlainConsole::WriteText(text);
   DrawGlyphBlock();
   PlaceCursor();
   device_.WriteOutput(text);
@@ -98,7 +96,7 @@ void WindowsConsole::WriteText(std::string_view text) {
 // On the console a glyph shows as its box-drawing character whatever the code page.
 void WindowsConsole::WriteGlyph(ConsoleGlyph glyph) {
   EndWait();
-  if (!draws_) return PlainConsole::WriteGlyph(glyph);
+  if (!draws_on_console_) return PlainConsole::WriteGlyph(glyph);
   if (!cursor_) {
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!GetConsoleScreenBufferInfo(Output(), &info)) return;
@@ -147,7 +145,7 @@ void WindowsConsole::WaitForKey() {
 // Blanks the program's screen in the current attribute, as a shell's clear would, without one.
 void WindowsConsole::Clear() {
   EndWait();
-  if (!draws_) return;
+  if (!draws_on_console_) return;
   glyphs_.Clear();
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (GetConsoleScreenBufferInfo(Output(), &info)) {
@@ -172,7 +170,7 @@ void WindowsConsole::ReportFatal(const std::string& message) {
 // The shell's prompt comes back on the row below everything the program drew.
 void WindowsConsole::FinishOutput() {
   Flush();
-  if (draws_) {
+  if (draws_on_console_) {
     CONSOLE_SCREEN_BUFFER_INFO info;
     SHORT row = lowest_row_;
     if (GetConsoleScreenBufferInfo(Output(), &info)) row = std::max(row, info.dwCursorPosition.Y);

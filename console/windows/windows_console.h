@@ -9,12 +9,12 @@
 
 #include "console/plain_console.h"
 #include "console/windows/glyph_block.h"
+#include "console/windows/windows_device.h"
 #include "console/windows/windows_keyboard.h"
-#include "console/windows/windows_streams.h"
 
 class WindowsConsole : public PlainConsole {
  public:
-  explicit WindowsConsole(WindowsStreams& streams);
+  explicit WindowsConsole(WindowsDevice& device);
 
   void MoveCursor(int16_t column, int16_t row) override;
   void SetTextColor(uint16_t attribute) override;
@@ -33,7 +33,7 @@ class WindowsConsole : public PlainConsole {
     int16_t row;
   };
 
-  // Everything but a key poll ends a poll's wait.
+  // Everything but a key poll ends a poll's wait: every other operation starts here.
   void EndWait() {
     if (keyboard_) keyboard_->EndWait();
   }
@@ -42,7 +42,7 @@ class WindowsConsole : public PlainConsole {
   void DrawGlyphBlock();
   void PlaceCursor();
 
-  const bool draws_;                         // standard output is the console
+  const bool draws_on_console_;              // standard output is the console
   std::optional<WindowsKeyboard> keyboard_;  // set when standard input is the console
   uint16_t attribute_;
   // The program's screen in the console's buffer: its top row and its height.

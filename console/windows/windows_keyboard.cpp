@@ -43,7 +43,6 @@ bool WindowsKeyboard::IsKeyPressed(int virtual_key) {
 // The console's own line input: keys typed while a poll waited are echoed first, in the current
 // attribute, and can be erased before Enter.
 std::string WindowsKeyboard::ReadLine() {
-  EndWait();
   std::string line;
   for (int byte = std::getchar(); byte != EOF && byte != '\n'; byte = std::getchar()) {
     line += static_cast<char>(byte);
@@ -52,6 +51,5 @@ std::string WindowsKeyboard::ReadLine() {
 }
 
 void WindowsKeyboard::WaitForKey() {
-  EndWait();
   _getch();
 }

@@ -12,8 +12,9 @@ class WindowsKeyboard {
   bool IsKeyPressed(int virtual_key);
   std::string ReadLine();
   void WaitForKey();
-  // Anything the program does between two polls ends their wait: a key's next poll is then the
-  // first of a new wait, and an old press no longer counts.
+  // Anything the program does between two polls, reading a line or a key included, ends their
+  // wait: a key's next poll is then the first of a new wait, and an old press no longer counts.
+  // The console calls it, before everything it does but a poll.
   void EndWait() { presses_.EndWait(); }
 
  private:

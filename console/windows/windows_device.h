@@ -7,9 +7,9 @@
 
 #include "console/console_device.h"
 
-class WindowsStreams : public ConsoleDevice {
+class WindowsDevice : public ConsoleDevice {
  public:
-  WindowsStreams();
+  WindowsDevice();
 
   bool OutputIsConsole() const { return output_is_console_; }
   uint16_t StartingAttribute() const { return starting_attribute_; }

@@ -1,18 +1,19 @@
 // Standard input and output of a POSIX process as a console device. When the keyboard is a
 // terminal it is switched to non-canonical mode without echo; when the screen is one that can move
-// its cursor, the program draws on its alternate screen. Both are put back on every way out: normal
-// exit, fatal error, the terminating signals, and Ctrl+Z (until the program is resumed).
+// its cursor, the program draws on its alternate screen (see terminal_modes.h for how both are put
+// back).
 #pragma once
 
 #include <optional>
 
 #include "console/charset.h"
 #include "console/console_device.h"
+#include "console/posix/descriptors.h"
 
-class PosixTerminal : public ConsoleDevice {
+class PosixDevice : public ConsoleDevice {
  public:
   // Sets up the process's standard streams; call once.
-  static PosixTerminal& Open();
+  static PosixDevice& Open();
 
   // Whether standard output is a terminal the program can draw on: not a file or a pipe, nor a
   // terminal without cursor control (TERM unset, empty or dumb), which gets plain text.
@@ -32,11 +33,15 @@ class PosixTerminal : public ConsoleDevice {
   void EndProcess(int status, std::string_view error_message) override;
 
  private:
-  PosixTerminal();
+  PosixDevice();
   bool DrainWakePipe();
 
   bool input_is_terminal_ = false;
   bool draws_on_screen_ = false;
   std::optional<Wait> input_over_;  // kEnded or kLost, for good
   Charset charset_;
+  int wake_fd_ = -1;  // readable when the screen must be drawn again
+  Sink output_;       // standard output
+  Sink error_;        // standard error
+  Sink echo_;         // the keyboard's terminal; fd -1 when the keys come from elsewhere
 };

@@ -1,10 +1,12 @@
-#include "console/windows/windows_streams.h"
+#include "console/windows/windows_device.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+
+#include "console/console.h"
 
 namespace {
 
@@ -36,7 +38,7 @@ BOOL WINAPI RestoreColorOnBreak(DWORD) {
 
 }  // namespace
 
-WindowsStreams::WindowsStreams()
+WindowsDevice::WindowsDevice()
     : input_(GetStdHandle(STD_INPUT_HANDLE)),
       output_(GetStdHandle(STD_OUTPUT_HANDLE)),
       input_is_console_(IsConsole(input_)),
@@ -52,7 +54,7 @@ WindowsStreams::WindowsStreams()
 
 // A file or a pipe has no keyboard behind it to wait on: a read blocks until bytes come or the
 // input ends, whatever the timeout.
-ConsoleDevice::Wait WindowsStreams::ReadInput(std::string& into, int) {
+ConsoleDevice::Wait WindowsDevice::ReadInput(std::string& into, int) {
   if (input_ended_) return Wait::kEnded;
   char buffer[4096];
   DWORD read = 0;
@@ -64,29 +66,30 @@ ConsoleDevice::Wait WindowsStreams::ReadInput(std::string& into, int) {
   return Wait::kInput;
 }
 
-bool WindowsStreams::Sleep(int timeout_ms) {
+bool WindowsDevice::Sleep(int timeout_ms) {
   ::Sleep(static_cast<DWORD>(std::max(timeout_ms, 0)));
   return false;
 }
 
-int64_t WindowsStreams::NowMilliseconds() {
+int64_t WindowsDevice::NowMilliseconds() {
   return static_cast<int64_t>(GetTickCount64());
 }
 
-WindowSize WindowsStreams::Size() {
+WindowSize WindowsDevice::Size() {
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!output_is_console_ || !GetConsoleScreenBufferInfo(output_, &info)) return {120, 31};
+  if (!output_is_console_ || !GetConsoleScreenBufferInfo(output_, &info))
+    return {kLayoutColumns, kLayoutRows};
   return {info.srWindow.Right - info.srWindow.Left + 1,
           info.srWindow.Bottom - info.srWindow.Top + 1};
 }
 
-void WindowsStreams::WriteOutput(std::string_view bytes) {
+void WindowsDevice::WriteOutput(std::string_view bytes) {
   WriteAll(output_, bytes);
 }
 
 // The console gets its starting colour back, so a failed save does not leave it in the text's.
 // Nothing is allocated: running out of memory ends the run this way too.
-void WindowsStreams::EndProcess(int status, std::string_view error_message) {
+void WindowsDevice::EndProcess(int status, std::string_view error_message) {
   if (output_is_console_) SetConsoleTextAttribute(output_, starting_attribute_);
   if (!error_message.empty()) {
     const HANDLE errors = GetStdHandle(STD_ERROR_HANDLE);
