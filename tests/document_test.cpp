@@ -77,14 +77,15 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
       {"a/Com1", {"txt/a"}, ""},
 #else
       {"x\x1b[2J\a", {}, "txt/x\x1b[2J\a.txt", "x␛[2J␇"},
+      // Names typed in UTF-8; Windows reads them in the console's code page.
+      {"cafe\u0301", {}, "txt/cafe\u0301.txt", "cafe\u0301", 4},  // the accent on its letter
+      {"\u202Etxt.exe", {}, "txt/\u202Etxt.exe.txt", "\uFFFDtxt.exe", 8},  // shown, not obeyed
 #endif
       {"x", {"-txt"}, ""},
       {"../x", {}, ""},
       {"a/../../x", {"txt/a"}, ""},
       {"..", {}, "txt/...txt"},
       {std::string("a\0b", 3), {}, ""},
-      {"cafe\u0301", {}, "txt/cafe\u0301.txt", "cafe\u0301", 4},  // the accent on its letter
-      {"\u202Etxt.exe", {}, "txt/\u202Etxt.exe.txt", "\uFFFDtxt.exe", 8},  // shown, not obeyed
       // The notice runs past the screen's right edge and on in the next row, where the cells
       // read on, losing no character at the wrap.
       {std::string(100, 'n'), {}, "txt/" + std::string(100, 'n') + ".txt"},

@@ -93,6 +93,17 @@ void WindowsConsole::WriteText(std::string_view text) {
   cursor_.reset();
 }
 
+// A name comes as typed, in the console's code page, which is also the one its text is shown in:
+// it shows as typed, but for control characters, which no Windows file name holds anyway.
+std::string WindowsConsole::ShownTyped(std::string_view typed) {
+  if (GetConsoleCP() == CP_UTF8) return PlainConsole::ShownTyped(typed);
+  std::string shown(typed);
+  for (char& byte : shown) {
+    if (static_cast<unsigned char>(byte) < 0x20 || byte == '\x7f') byte = '?';
+  }
+  return shown;
+}
+
 // On the console a glyph shows as its box-drawing character whatever the code page.
 void WindowsConsole::WriteGlyph(ConsoleGlyph glyph) {
   EndWait();

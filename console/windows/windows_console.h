@@ -20,6 +20,7 @@ class WindowsConsole : public PlainConsole {
   void SetTextColor(uint16_t attribute) override;
   void WriteText(std::string_view text) override;
   void WriteGlyph(ConsoleGlyph glyph) override;
+  std::string ShownTyped(std::string_view typed) override;
   std::string ReadLine() override;
   bool IsKeyPressed(int virtual_key) override;
   void Pause(int milliseconds) override;
