@@ -2,13 +2,14 @@
 // them, the echo, Ctrl+D, slow links, and the bounds on what input may cost.
 #include <gtest/gtest.h>
 
-#include <clocale>
-#include <cstdlib>
 #include <string>
 
 #include "console/input/fresh_key_presses.h"
 #include "console/input/input_channel.h"
 #include "tests/support/bounded_channel.h"
+#ifndef _WIN32
+#include "tests/support/legacy_locale.h"
+#endif
 #include "tests/support/test_console.h"
 
 namespace {
@@ -73,18 +74,6 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
 }
 
 #ifndef _WIN32  // the locale's charset is read on POSIX systems only
-// The charset of a legacy locale, taken as the program takes it; the C locale is back after.
-class LegacyLocale {
- public:
-  explicit LegacyLocale(const char* name) {
-    setenv("LC_ALL", name, 1);
-    charset = Charset::FromLocale();
-    unsetenv("LC_ALL");
-  }
-  ~LegacyLocale() { setlocale(LC_CTYPE, "C"); }
-  Charset charset;
-};
-
 // Keys typed in a legacy charset: the line keeps their bytes, the echo shows each character in
 // its cells, and Backspace takes a whole character with its marks.
 TEST(LineEditor, KeysInALegacyCharsetAreShownAsTheCharactersSaved) {

@@ -7,6 +7,9 @@
 
 #include "console/plain_console.h"
 #include "tests/support/test_console.h"
+#ifndef _WIN32
+#include "tests/support/legacy_locale.h"
+#endif
 
 #if defined(__GLIBC__)
 #include <locale.h>
@@ -141,6 +144,8 @@ TEST(TerminalEcho, BackspaceErasesEveryCellOfTheCharacter) {
       {"\xe2\x81\xa7\r", "\xef\xbf\xbd\r\n"},  // so does a bidirectional control (U+2067)
       {"a\xcc\x81\xcc\x81\x7f\r", "a\xcc\x81\xcc\x81\b \b\r\n"},  // marks go with their character
       {"\xcc\x81\x7f\xcc\x81\r", "◌\xcc\x81\b \b◌\xcc\x81\r\n"},  // nothing before it to join
+      {"ab\x7f\xcc\x81\r", "ab\b \b\xcc\x81\r\n"},                // the a is still there
+      {"\x04", "\r\n"},  // Ctrl+D on an empty line ends the line shown too
   };
   for (const auto& [keys, echo] : cases) {
     ScriptedDevice device({keys}, {});
@@ -148,6 +153,15 @@ TEST(TerminalEcho, BackspaceErasesEveryCellOfTheCharacter) {
     console.ReadLine();
     EXPECT_EQ(device.echo, echo) << testing::PrintToString(keys);
   }
+#ifndef _WIN32
+  // The keyboard's terminal reads the locale's charset: the echo goes out in it too.
+  const LegacyLocale latin1("en_US.ISO-8859-1");
+  if (latin1.charset.IsUtf8()) GTEST_SKIP() << "no en_US.ISO-8859-1 (scripts/install-locales)";
+  ScriptedDevice device({"k\xf6\x7f\xe9\r"}, {});
+  PlainConsole console(device, latin1.charset);
+  EXPECT_EQ(console.ReadLine(), "k\xe9");
+  EXPECT_EQ(device.echo, "k\xf6\b \b\xe9\r\n");
+#endif
 }
 
 }  // namespace
