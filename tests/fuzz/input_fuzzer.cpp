@@ -266,9 +266,16 @@ void TypeToken(FuzzedDataProvider& input, Typing& typing, std::vector<std::strin
     }
     case 3: {
       std::string character;
-      AppendUtf8(character, PickCodepoint(input));
+      const char32_t codepoint = PickCodepoint(input);
+      AppendUtf8(character, codepoint);
       typing.Key(character);
-      characters.push_back(character);
+      // A mark (an accent, a vowel sign) joins the character before it, and Backspace erases
+      // the two together; marks with nothing before them join each other.
+      if (CellWidth(VisibleCodepoint(codepoint)) == 0 && !characters.empty()) {
+        characters.back() += character;
+      } else {
+        characters.push_back(character);
+      }
       break;
     }
     case 4: {
