@@ -3,6 +3,11 @@
 // stays the file it was, and that only trusted links are followed.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, whose types they use.
+#include <sddl.h>
+#endif
 #ifndef _WIN32
 #include <fcntl.h>
 #include <grp.h>
@@ -29,6 +34,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -300,6 +306,7 @@ struct IdentityCase {
   std::function<void(TempDir&)> make;
   const char* created = nullptr;  // a name to create instead of saving "notes"
   std::function<void(const TempDir&)> check = nullptr;
+  std::string text = kText;  // what is saved
 };
 
 TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
@@ -434,6 +441,24 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
        nullptr,
        [](const TempDir& dir) { umount2(dir.Path("txt/notes.txt").c_str(), MNT_DETACH); }},
 #endif
+      {"a document user nobody may write but not read, on a full disk: untouched",
+       Who::kNobody,
+       kSaveFailed,
+       {{"txt/notes.txt", "old"}},
+       true,
+       [&](TempDir& dir) {
+         if (unshare(CLONE_NEWNS) != 0 ||
+             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+             mount("tmpfs", dir.Path("txt").c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
+           unsupported = "mounting";
+           return;
+         }
+         document(0, 0, 0622, 0755)(dir);
+         dir.Write("txt/filler", std::string(1 << 20, 'x'));  // as much of it as fits
+       },
+       nullptr,
+       [](const TempDir& dir) { umount2(dir.Path("txt").c_str(), MNT_DETACH); },
+       std::string(80001, 'n')},
       {"a link to a device",
        Who::kAnyone,
        "",
@@ -533,10 +558,10 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
     const bool existed = lstat("txt/notes.txt", &name) == 0 && stat("txt/notes.txt", &file) == 0;
     auto expected = dir.Entries();
     const std::string created = c.created ? c.created : "";
-    EXPECT_EQ(
-        EndingInChild(c.who == Who::kNobody,
-                      [&] { c.created ? CreateDocument(created) : WriteDocument("notes", kText); }),
-        c.ending);
+    EXPECT_EQ(EndingInChild(
+                  c.who == Who::kNobody,
+                  [&] { c.created ? CreateDocument(created) : WriteDocument("notes", c.text); }),
+              c.ending);
     LimitFileSize(RLIM_INFINITY);
     if (other_writer > 0) {  // its save is over too
       int status = -1;
@@ -568,6 +593,249 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
   }
 }
 
+#endif
+
+#ifdef _WIN32
+constexpr char kText[] = "the new text";
+
+// The file a path leads to: its volume and index, and how many names it has.
+std::pair<std::string, DWORD> FileOf(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION info{};
+  GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  return {std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
+              ":" + std::to_string(info.nFileIndexLow),
+          info.nNumberOfLinks};
+}
+
+// The access list of a file, with whether it is shut to what its folder would pass on.
+std::string AccessListOf(const std::wstring& path) {
+  std::vector<BYTE> descriptor(4096);
+  DWORD needed = 0;
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(),
+                        static_cast<DWORD>(descriptor.size()), &needed) ||
+      !GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) ||
+      !GetSecurityDescriptorControl(descriptor.data(), &control, &revision)) {
+    return "unreadable";
+  }
+  const auto* bytes = reinterpret_cast<const char*>(dacl);
+  return std::string(control & SE_DACL_PROTECTED ? "protected " : "") +
+         (present && dacl ? std::string(bytes, dacl->AclSize) : "no list");
+}
+
+// An access list that lets in the user running the tests and no one else.
+bool ShutToOthers(const std::wstring& path) {
+  HANDLE token = nullptr;
+  std::vector<BYTE> user(256);
+  DWORD size = 0;
+  wchar_t* sid = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) ||
+      !GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size) ||
+      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+    return false;
+  }
+  CloseHandle(token);
+  const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+  LocalFree(sid);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const bool shut = ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                        sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr) &&
+                    SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor);
+  LocalFree(descriptor);
+  return shut;
+}
+
+// Runs a Unix command under Wine, which runs no other; false elsewhere.
+bool RunUnixCommand(const std::wstring& command) {
+  std::wstring line = L"start.exe /wait /unix " + command;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  WaitForSingleObject(process.hProcess, 10000);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return true;
+}
+
+// The Unix name of a file under Wine, empty elsewhere.
+std::wstring UnixName(const std::wstring& path) {
+  using UnixFileName = char*(CDECL*)(const wchar_t*);
+  const auto unix_file_name = reinterpret_cast<UnixFileName>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  char* const name =
+      unix_file_name ? unix_file_name(std::filesystem::absolute(path).c_str()) : nullptr;
+  if (!name) return L"";
+  const std::wstring wide = std::filesystem::path(name).wstring();
+  HeapFree(GetProcessHeap(), 0, name);
+  return wide;
+}
+
+// A symbolic link, and how to remove it. Wine makes none with CreateSymbolicLinkW, and removes a
+// link's target instead of the link; a Unix link is what a document linked from outside Wine is.
+std::function<void()> MakeSymbolicLink(const std::wstring& target, const std::wstring& link) {
+  if (CreateSymbolicLinkW(link.c_str(), target.c_str(), 0) &&
+      GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return [link] { DeleteFileW(link.c_str()); };
+  }
+  std::wstring unix_target = target;
+  std::replace(unix_target.begin(), unix_target.end(), L'\\', L'/');
+  const std::wstring unix_link = UnixName(link);
+  if (unix_link.empty() || !RunUnixCommand(L"/bin/ln -s " + unix_target + L" " + unix_link) ||
+      GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return nullptr;
+  }
+  return [unix_link] { RunUnixCommand(L"/bin/rm " + unix_link); };
+}
+
+struct WindowsSaveCase {
+  const char* what;
+  std::function<void()> make;                // txt/notes.txt holds "old" before it
+  std::map<std::string, std::string> holds;  // files and what they hold afterwards
+  bool in_place;                             // txt/notes.txt leads to the same file afterwards
+  std::string ending = "";
+  std::string text = kText;  // what is saved
+};
+
+// A save keeps what the document is: its other names, attributes and access list, the file a link
+// leads to; it gets past a reader and a folder that takes no new file, waits for another writer,
+// and never leaves a temporary file.
+TEST(WriteDocument, KeepsWhatAWindowsDocumentIs) {
+  const std::wstring document = L"txt\\notes.txt";
+  const std::map<std::string, std::string> saved = {{"txt/notes.txt", kText}};
+  HANDLE reader = INVALID_HANDLE_VALUE;
+  std::thread other_writer;
+  std::function<void()> undo;  // what a case made that the folder's removal cannot remove
+  std::string unsupported;     // what Wine or the file system lacks for a case, which is skipped
+  const WindowsSaveCase cases[] = {
+      {"a document of its own", [] {}, saved, false},
+      {"hidden and system", [&] { SetFileAttributesW(document.c_str(), 0x26); }, saved, false},
+      {"an access list shutting everyone else out",
+       [&] {
+         if (!ShutToOthers(document)) unsupported = "access lists";
+       },
+       saved, false},
+      {"second hard links, and another run saving in place at the same time",
+       [&] {
+         CreateHardLinkW(L"txt\\copy.txt", document.c_str(), nullptr);
+         CreateHardLinkW(L"outside", document.c_str(), nullptr);
+         // The other run has written its longer text and cuts the file to its length later.
+         HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+         other_writer = std::thread([&document, written] {
+           const HANDLE file = CreateFileW(document.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr);
+           OVERLAPPED whole{};
+           LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+           const std::string_view text = "the other run's longer text";
+           DWORD count = 0;
+           WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &count, nullptr);
+           SetEvent(written);
+           Sleep(300);
+           SetEndOfFile(file);
+           CloseHandle(file);
+         });
+         WaitForSingleObject(written, INFINITE);
+         CloseHandle(written);
+       },
+       {{"txt/notes.txt", kText}, {"txt/copy.txt", kText}, {"outside", kText}},
+       true},
+      {"a reader holding it open, letting it be written but not renamed",
+       [&] {
+         reader = CreateFileW(document.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+       },
+       saved, true},
+      {"a symbolic link",
+       [&] {
+         DeleteFileW(document.c_str());
+         std::ofstream("target", std::ios::binary) << "old";
+         undo = MakeSymbolicLink(L"..\\target", document);
+         if (!undo) unsupported = "symbolic links";
+       },
+       {{"target", kText}},
+       true},
+      {"a folder that takes no new file",
+       [&] {
+         const std::wstring folder = UnixName(L"txt");
+         if (!folder.empty() && RunUnixCommand(L"/usr/bin/chattr +i " + folder)) {
+           undo = [folder] { RunUnixCommand(L"/usr/bin/chattr -i " + folder); };
+         }
+         const HANDLE probe = CreateFileW(L"txt\\probe", GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+         if (probe != INVALID_HANDLE_VALUE) {
+           CloseHandle(probe);
+           unsupported = "an immutable folder (chattr, as root)";
+         }
+       },
+       saved, true},
+      {"a full disk, the document with a second link",
+       [&] {
+         const std::wstring folder = UnixName(L"txt");
+         if (!folder.empty() &&
+             RunUnixCommand(L"/bin/mount -t tmpfs -o size=64k tmpfs " + folder)) {
+           undo = [folder] { RunUnixCommand(L"/bin/umount -l " + folder); };
+         }
+         std::ofstream("txt/notes.txt", std::ios::binary) << "old";
+         CreateHardLinkW(L"txt\\copy.txt", document.c_str(), nullptr);
+         std::ofstream("txt/filler", std::ios::binary) << std::string(1 << 20, 'x');
+         if (std::filesystem::file_size("txt/filler") == 1 << 20) {
+           unsupported = "mounting a small file system (as root)";
+         }
+       },
+       {{"txt/notes.txt", "old"}, {"txt/copy.txt", "old"}},
+       true,
+       kSaveFailed,
+       std::string(80001, 'n')},
+      {"a read-only document",
+       [&] { SetFileAttributesW(document.c_str(), FILE_ATTRIBUTE_READONLY); },
+       {{"txt/notes.txt", "old"}},
+       true,
+       kSaveFailed},
+  };
+  std::string lacking;
+  for (const WindowsSaveCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    WorkingTempDir dir;
+    dir.Write("txt/notes.txt", "old");
+    c.make();
+    if (!unsupported.empty()) {
+      lacking += "; \"" + std::string(c.what) + "\" needs " + std::exchange(unsupported, "");
+      if (undo) std::exchange(undo, nullptr)();
+      continue;
+    }
+    const DWORD attributes = GetFileAttributesW(document.c_str());
+    const std::string access_list = AccessListOf(document);
+    const auto file = FileOf(document);
+    auto expected = dir.Entries();
+    TestConsole test({}, kNoKeyboard);
+    const auto ended = EndingOf([&] { WriteDocument("notes", c.text); });
+    if (other_writer.joinable()) other_writer.join();
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(reader, INVALID_HANDLE_VALUE));
+    EXPECT_EQ(ended ? ended->error_message : "", c.ending);
+    EXPECT_EQ(dir.Entries(), expected);  // no temporary file left, nothing made elsewhere
+    for (const auto& [path, text] : c.holds) EXPECT_EQ(dir.Read(path), text) << path;
+    EXPECT_EQ(GetFileAttributesW(document.c_str()), attributes);
+    EXPECT_EQ(AccessListOf(document), access_list);
+    EXPECT_EQ(FileOf(document).second, file.second);  // as many names as before
+    if (c.in_place) {
+      EXPECT_EQ(FileOf(document).first, file.first);
+    }
+    SetFileAttributesW(document.c_str(), FILE_ATTRIBUTE_NORMAL);  // for the folder's removal
+    if (undo) std::exchange(undo, nullptr)();
+  }
+  if (!lacking.empty()) GTEST_SKIP() << lacking.substr(2);
+}
 #endif
 
 // Each failure strikes at a different step: making the temporary file, writing it or the document

@@ -15,8 +15,10 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "document/in_place_save.h"
 #include "document/posix/document_location.h"
 
 namespace {
@@ -264,9 +266,50 @@ void WaitForOtherWriters(int fd) {
   }
 }
 
-// The document keeps its inode, and so its other names, its owner, its attributes and its folder:
-// the old bytes are kept, the new ones written over them and the file cut to their length. Should
-// any of that fail, the old bytes go back as far as they can.
+// The document opened to be written over, as SaveInPlace takes it.
+class DocumentInPlace {
+ public:
+  DocumentInPlace(FileDescriptor file, bool readable)
+      : file_(std::move(file)), readable_(readable) {}
+
+  std::optional<std::string> ReadAll() { return readable_ ? ::ReadAll(file_.Get()) : std::nullopt; }
+
+  // The blocks are taken without changing the file's length, then the file grows to the new
+  // length, which a file size limit refuses before an old byte is changed. A file system that
+  // cannot take blocks ahead leaves that to the write itself.
+  bool Reserve(size_t size) {
+    const auto length = static_cast<off_t>(size);
+    struct stat now {};
+    if (fstat(file_.Get(), &now) != 0) return false;
+    if (length <= now.st_size) return true;
+#if defined(__linux__)
+    if (fallocate(file_.Get(), FALLOC_FL_KEEP_SIZE, now.st_size, length - now.st_size) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS) {
+      return false;
+    }
+#endif
+    return ftruncate(file_.Get(), length) == 0;
+  }
+
+  bool Overwrite(std::string_view bytes) {
+    return ::Overwrite(file_.Get(), bytes);
+  }
+  bool Flush() {
+    return fsync(file_.Get()) == 0;
+  }
+  bool Close() {
+    return file_.Close();
+  }
+  bool IsOpen() const {
+    return file_.IsOpen();
+  }
+
+ private:
+  FileDescriptor file_;
+  bool readable_;
+};
+
+// The document keeps its inode, and so its other names, its owner, its attributes and its folder.
 bool WriteInPlace(const DocumentLocation& document, std::string_view bytes) {
   // Non-blocking, and checked once open, as a FIFO put in the document's place meanwhile would
   // otherwise hang the open or the read.
@@ -280,19 +323,8 @@ bool WriteInPlace(const DocumentLocation& document, std::string_view bytes) {
   if (!file.IsOpen() || fstat(file.Get(), &opened) != 0 || !S_ISREG(opened.st_mode)) return false;
   WaitForOtherWriters(file.Get());  // held until the file is closed
   TerminationSignalsHeld held;
-  const std::optional<std::string> old = readable ? ReadAll(file.Get()) : std::nullopt;
-  // With nothing to put back, the file grows to the new length first: past a size limit that
-  // fails before an old byte is changed.
-  if (!old && bytes.size() > static_cast<size_t>(opened.st_size) &&
-      ftruncate(file.Get(), static_cast<off_t>(bytes.size())) != 0) {
-    return false;
-  }
-  if (Overwrite(file.Get(), bytes) && fsync(file.Get()) == 0 && file.Close()) return true;
-  if (file.IsOpen() && old) {
-    Overwrite(file.Get(), *old);
-    fsync(file.Get());
-  }
-  return false;
+  DocumentInPlace in_place(std::move(file), readable);
+  return SaveInPlace(in_place, bytes);
 }
 
 // A device or a FIFO is written to, never replaced. Opening does not wait, so a FIFO nobody reads
