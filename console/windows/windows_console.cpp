@@ -67,6 +67,7 @@ WindowsConsole::WindowsConsole(WindowsDevice& device)
     screen_top_ = rows.top;
     screen_rows_ = rows.count;
     lowest_row_ = rows.top;
+    RecordScreenBottom(lowest_row_);
   }
 }
 
@@ -75,7 +76,7 @@ void WindowsConsole::MoveCursor(int16_t column, int16_t row) {
   if (!draws_on_console_) return;
   cursor_ = Position{column, static_cast<int16_t>(screen_top_ + row)};
   cursor_placed_ = false;
-  lowest_row_ = std::max(lowest_row_, cursor_->row);
+  if (cursor_->row > lowest_row_) RecordScreenBottom(lowest_row_ = cursor_->row);
 }
 
 void WindowsConsole::SetTextColor(uint16_t attribute) {
@@ -169,6 +170,7 @@ void WindowsConsole::Clear() {
   cursor_ = Position{0, screen_top_};
   cursor_placed_ = false;
   lowest_row_ = screen_top_;
+  RecordScreenBottom(lowest_row_);
 }
 
 // The box needs someone at the keyboard; a run fed from a file or a pipe must not wait on it.
@@ -181,12 +183,7 @@ void WindowsConsole::ReportFatal(const std::string& message) {
 // The shell's prompt comes back on the row below everything the program drew.
 void WindowsConsole::FinishOutput() {
   Flush();
-  if (draws_on_console_) {
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    SHORT row = lowest_row_;
-    if (GetConsoleScreenBufferInfo(Output(), &info)) row = std::max(row, info.dwCursorPosition.Y);
-    SetConsoleCursorPosition(Output(), COORD{0, static_cast<SHORT>(row + 1)});
-  }
+  if (draws_on_console_) MoveCursorBelowScreen();
 }
 
 void WindowsConsole::Flush() {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <string>
 
@@ -24,15 +25,23 @@ void WriteAll(HANDLE handle, std::string_view bytes) {
   }
 }
 
-// The console's colour when the program started, for the break handler.
+// The console's colour when the program started, and the lowest row of the buffer the program
+// has drawn on, for the break handler, which runs in a thread of its own.
 HANDLE g_console_output = nullptr;
 WORD g_starting_attribute = 7;
+std::atomic<int> g_screen_bottom{-1};
+constexpr DWORD kLineEditSettleMilliseconds = 150;
 
 // Ctrl+C, Ctrl+Break and closing the window end the process the usual way, but first the console
-// gets its starting colour back, as on every other way out; the shell's prompt would otherwise
-// come back in the colour of the text being typed.
-BOOL WINAPI RestoreColorOnBreak(DWORD) {
+// gets its starting colour back and its cursor goes below the program's screen, as on every other
+// way out; the shell's prompt would otherwise come back inside a box, in the colour of the text
+// being typed. A console editing a line puts its cursor back on that line once it has sent the
+// event (Wine's does), so the cursor is put below again after a moment.
+BOOL WINAPI RestoreConsoleOnBreak(DWORD) {
   SetConsoleTextAttribute(g_console_output, g_starting_attribute);
+  MoveCursorBelowScreen();
+  Sleep(kLineEditSettleMilliseconds);
+  MoveCursorBelowScreen();
   return FALSE;  // on to the default handler, which ends the process
 }
 
@@ -48,7 +57,7 @@ WindowsDevice::WindowsDevice()
     starting_attribute_ = info.wAttributes;
     g_console_output = output_;
     g_starting_attribute = starting_attribute_;
-    SetConsoleCtrlHandler(RestoreColorOnBreak, TRUE);
+    SetConsoleCtrlHandler(RestoreConsoleOnBreak, TRUE);
   }
 }
 
@@ -97,4 +106,15 @@ void WindowsDevice::EndProcess(int status, std::string_view error_message) {
     WriteAll(errors, "\n");
   }
   std::exit(status);
+}
+
+void RecordScreenBottom(int16_t row) {
+  g_screen_bottom = row;
+}
+
+void MoveCursorBelowScreen() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!g_console_output || !GetConsoleScreenBufferInfo(g_console_output, &info)) return;
+  const int row = std::max<int>(g_screen_bottom, info.dwCursorPosition.Y) + 1;
+  SetConsoleCursorPosition(g_console_output, COORD{0, static_cast<SHORT>(row)});
 }

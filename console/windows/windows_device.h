@@ -33,3 +33,9 @@ class WindowsDevice : public ConsoleDevice {
   bool input_ended_ = false;
   uint16_t starting_attribute_ = 7;
 };
+
+// The lowest row of the console's buffer that the program has drawn on, and the cursor put on the
+// row below it and below the cursor, where the shell's prompt comes back: on every way out of the
+// program, Ctrl+C and closing the window included.
+void RecordScreenBottom(int16_t row);
+void MoveCursorBelowScreen();

@@ -3,7 +3,9 @@
 #include <conio.h>
 #include <windows.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace {
@@ -41,13 +43,43 @@ bool WindowsKeyboard::IsKeyPressed(int virtual_key) {
 }
 
 // The console's own line input: keys typed while a poll waited are echoed first, in the current
-// attribute, and can be erased before Enter.
+// attribute, and can be erased before Enter. The line is read as the characters typed and given
+// in the console's input code page: read as bytes, a console host set to UTF-8 hands over every
+// character outside ASCII as a NUL. A Ctrl+Z ends the input, as it ends a text file: the line is
+// what was typed before it, and every line after it is empty.
 std::string WindowsKeyboard::ReadLine() {
-  std::string line;
-  for (int byte = std::getchar(); byte != EOF && byte != '\n'; byte = std::getchar()) {
-    line += static_cast<char>(byte);
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  // A CR last in what was read may have its LF still to come.
+  const auto line_end = [this] {
+    const size_t end = read_.find_first_of(L"\r\n\x1a");
+    return end + 1 == read_.size() && read_[end] == L'\r' ? std::wstring::npos : end;
+  };
+  size_t end = std::wstring::npos;
+  while (!input_ended_ && (end = line_end()) == std::wstring::npos) {
+    wchar_t buffer[4096];
+    DWORD count = 0;
+    if (!ReadConsoleW(input, buffer, std::size(buffer), &count, nullptr) &&
+        GetLastError() != ERROR_OPERATION_ABORTED) {
+      input_ended_ = true;  // the console has gone
+    }
+    // Ctrl+C gives a read of nothing, and the break handler ends the process meanwhile: the
+    // line is not cut short by it, nor saved.
+    read_.append(buffer, count);
   }
-  return line;
+  if (end == std::wstring::npos) end = std::min(read_.size(), read_.find_first_of(L"\r\x1a"));
+  std::wstring line = read_.substr(0, end);
+  if (end < read_.size() && read_[end] == L'\x1a') input_ended_ = true;
+  // What comes after the line end (a CR's LF, the next line) stays for the next read.
+  const bool cr_lf = read_.compare(end, 2, L"\r\n") == 0;
+  read_.erase(0, std::min(read_.size(), end + (cr_lf ? 2 : 1)));
+  if (input_ended_) read_.clear();
+  const UINT code_page = GetConsoleCP();
+  const int size = static_cast<int>(line.size());
+  const int length =
+      WideCharToMultiByte(code_page, 0, line.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(std::max(length, 0)), '\0');
+  WideCharToMultiByte(code_page, 0, line.data(), size, bytes.data(), length, nullptr, nullptr);
+  return bytes;
 }
 
 void WindowsKeyboard::WaitForKey() {

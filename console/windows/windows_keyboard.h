@@ -19,5 +19,7 @@ class WindowsKeyboard {
 
  private:
   PollRound poll_round_;
+  std::wstring read_;  // read from the console, not yet handed over as a line
+  bool input_ended_ = false;
   FreshKeyPresses presses_;
 };

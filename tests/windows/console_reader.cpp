@@ -5,15 +5,16 @@
 // Usage: quillomat_console_reader [--buffer] [PROGRAM]
 //   --buffer reads every row of the buffer, and the cursor's row in it, instead of the window;
 //   PROGRAM (Quillomat.exe unless given) is the process whose console is read.
-// Or: quillomat_console_reader --host COMMAND_LINE
-//   runs the command in this console and then stays, for as long as it is let, so that what the
-//   command left behind can be read: a shell in its place (Wine's cmd) would end with it on
-//   Ctrl+C.
+// Or: quillomat_console_reader --host COMMAND_LINE [CODE_PAGE]
+//   runs the command in this console, set to the code page if one is given, and then stays, for
+//   as long as it is let, so that what the command left behind can be read: a shell in its place
+//   (Wine's cmd) would end with it on Ctrl+C.
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,8 +41,9 @@ BOOL WINAPI IgnoreBreak(DWORD) {
   return TRUE;
 }
 
-int Host(char* command_line) {
+int Host(char* command_line, UINT code_page) {
   SetConsoleCtrlHandler(IgnoreBreak, TRUE);
+  if (code_page != 0 && !(SetConsoleCP(code_page) && SetConsoleOutputCP(code_page))) return 2;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -56,7 +58,9 @@ int Host(char* command_line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--host") == 0) return Host(argv[2]);
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--host") == 0) {
+    return Host(argv[2], argc == 4 ? static_cast<UINT>(std::atoi(argv[3])) : 0);
+  }
   bool whole_buffer = false;
   const char* name = "Quillomat.exe";
   for (int i = 1; i < argc; ++i) {

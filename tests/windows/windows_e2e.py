@@ -246,12 +246,18 @@ def write_batch(folder, commands):
         batch.write(commands)
 
 
+def hosted(build, folder, code_page=None):
+    """The program in a console of the reader's, which stays once the program has ended."""
+    host = os.path.join(build, "tests", "quillomat_console_reader.exe")
+    return Console(build, folder, [host, "--host", '"%s"' % program_path(build)] +
+                   ([str(code_page)] if code_page else []))
+
+
 def ctrl_c(build, folder):
     """Ctrl+C while the text is typed in colour 4 ends the program at once, saving nothing, and
-    gives the console its own colour back for whatever comes next."""
-    host = os.path.join("tests", "quillomat_console_reader.exe")
-    console = Console(build, folder, [os.path.join(build, host), "--host",
-                                      '"%s"' % program_path(build)])
+    gives the console its own colour back, its cursor below the program's screen, for whatever
+    comes next."""
+    console = hosted(build, folder)
     console.shows(WELCOME, row=4)
     console.keys("n")
     console.shows("║  n ", row=6)
@@ -262,12 +268,39 @@ def ctrl_c(build, folder):
     console.type("he")
     console.shows("4he", row=3)
     console.keys("ctrl+c")
-    texts, _, (_, _, _, attribute) = console.wait_for(
-        lambda: not console.screen() and console.screen(os.path.basename(host)),
-        "the program's end")
+    texts, _, (column, row, _, attribute) = console.wait_for(
+        lambda: not console.screen() and
+        console.screen("quillomat_console_reader.exe", whole_buffer=True), "the program's end")
     console.process.kill()
     check(attribute == 7, "the console's colour after Ctrl+C: %#x" % attribute)
+    check((column, row) == (0, ROWS - 1), "the cursor after Ctrl+C, below the frame: %r" %
+          ((column, row),))
     check(console.read("txt/n.txt") == b"", "the document was created and nothing saved")
+
+
+def typed_in_code_pages(build, folder):
+    """A character outside ASCII typed into the text is saved in the console's input code page:
+    as UTF-8 in a console set to 65001, as its one byte in one set to 1252."""
+    for code_page, typed, saved in ((65001, "é", b"\xc3\xa9"), (1252, "ß", b"\xdf")):
+        run = os.path.join(folder, str(code_page))
+        os.makedirs(os.path.join(run, "txt"))
+        console = hosted(build, run, code_page)
+        console.shows(WELCOME, row=4)
+        console.keys("n")
+        console.shows("║  n ", row=6)
+        console.keys("Return")
+        console.shows(MENU)
+        console.keys("4")
+        console.shows("4", row=3)
+        console.type(typed)
+        console.shows("4" + typed, row=3)
+        console.keys("Return")
+        console.shows(FAREWELL, row=4)
+        console.keys("q")
+        console.wait_for(lambda: not console.screen(), "the program's end")
+        console.process.kill()
+        check(console.read("txt/n.txt") == b"4" + saved,
+              "code page %d: the document holds %r" % (code_page, console.read("txt/n.txt")))
 
 
 HISTORY = ["history line %d" % n for n in range(1, 61)]
@@ -356,7 +389,8 @@ def main():
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         failed = 0
         scenarios = [(whole_run, ROWS), (fatal_error, ROWS), (stale_key, ROWS),
-                     (key_before_start, ROWS), (scrolled_console, 300), (full_console, 80), (ctrl_c, ROWS)]
+                     (key_before_start, ROWS), (scrolled_console, 300), (full_console, 80), (ctrl_c, 300),
+                     (typed_in_code_pages, ROWS)]
         for scenario, buffer_rows in scenarios:
             started = time.monotonic()
             set_console_rows(buffer_rows)
