@@ -1,5 +1,5 @@
-// The echo of a typed line: the cells each character takes and its grapheme clusters, checked
-// against Unicode's own data; on the cell screen, wrapping at the window's edge and erased
+// The echo of a typed line: the cells each character takes and the clusters Backspace erases,
+// checked against Unicode's own data; on the cell screen, wrapping at the window's edge and erased
 // back across wraps and resizes; and on the keyboard's terminal when output goes to a file.
 #include <gtest/gtest.h>
 
@@ -201,6 +201,12 @@ TEST(ScreenEcho, ErasesWhatWasShownAcrossWrapsAndResizes) {
        "e\xcc\x81\xe0\xb8\x81\xe0\xb8\xb4\xe0\xb9\x88",
        "e\xcc\x81\xe0\xb8\x81\xe0\xb8\xb4\xe0\xb9\x88|    ",
        {0, 4}},
+      {"a flag and an emoji sequence, each erased glyph by glyph back across the wrap",
+       {{"a🇫🇷\x7f👨\u200d👩\u200d👧\x7f"
+         "b\r"}},
+       "ab",
+       "ab|    ",
+       {0, 4}},
       {"marks with nothing before them stand on a dotted circle",
        {{"\xcc\x81\xcc\x81x\x7f\r"}},
        "\xcc\x81\xcc\x81",
@@ -222,15 +228,16 @@ TEST(ScreenEcho, ErasesWhatWasShownAcrossWrapsAndResizes) {
   }
 }
 
-// Output to a file: Backspace takes back every cell the character took on the keyboard's terminal,
-// and its marks with it.
-TEST(TerminalEcho, BackspaceErasesEveryCellOfTheCharacter) {
+// Output to a file: Backspace takes back every cell the cluster took on the keyboard's terminal,
+// and the marks with them.
+TEST(TerminalEcho, BackspaceErasesEveryCellOfTheCluster) {
   const std::pair<std::string, std::string> cases[] = {
       {"a日\x7f\x7f\r", "a日\b\b  \b\b\b \b\r\n"},
       {"\xf0\x9f\x98\x80\x7f\r", "\xf0\x9f\x98\x80\b\b  \b\b\r\n"},
       {"\xc3\xa9\xc2\x85\x7f\r", "\xc3\xa9\xef\xbf\xbd\b \b\r\n"},  // a C1 control shows as U+FFFD
       {"\xe2\x81\xa7\r", "\xef\xbf\xbd\r\n"},  // so does a bidirectional control (U+2067)
       {"a\xcc\x81\xcc\x81\x7f\r", "a\xcc\x81\xcc\x81\b \b\r\n"},  // marks go with their character
+      {"👍🏽\x7f\r", "👍🏽\b\b\b\b    \b\b\b\b\r\n"},  // a cluster: two glyphs, four cells
       {"\xcc\x81\x7f\xcc\x81\r", "◌\xcc\x81\b \b◌\xcc\x81\r\n"},  // nothing before it to join
       {"ab\x7f\xcc\x81\r", "ab\b \b\xcc\x81\r\n"},                // the a is still there
       {"\x04", "\r\n"},  // Ctrl+D on an empty line ends the line shown too
