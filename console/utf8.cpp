@@ -101,7 +101,7 @@ ShownCharacter DecodeShown(std::string_view text) {
   return {glyph, CellWidth(glyph), character.length};
 }
 
-size_t LastClusterLength(std::string_view text) {
+size_t LastGlyphLength(std::string_view text) {
   size_t length = 0;
   while (length < text.size()) {
     const std::string_view rest = text.substr(0, text.size() - length);
@@ -112,8 +112,8 @@ size_t LastClusterLength(std::string_view text) {
   return length;
 }
 
-int ClusterCells(std::string_view cluster) {
-  return std::max(DecodeShown(cluster).cells, 1);
+int GlyphCells(std::string_view glyph) {
+  return std::max(DecodeShown(glyph).cells, 1);
 }
 
 std::string VisibleText(std::string_view text) {

@@ -55,14 +55,15 @@ struct ShownCharacter {
 };
 ShownCharacter DecodeShown(std::string_view text);
 
-// Length in bytes of the last cluster of a non-empty text: its last character that takes cells,
-// with the marks after it; or, when the text starts with marks, those alone. Backspace erases
-// a cluster at a time, so that a character never leaves its marks behind.
-size_t LastClusterLength(std::string_view text);
+// Length in bytes of the last glyph of a non-empty text, as the screen draws it: its last
+// character that takes cells, with the marks drawn on it; or, when the text starts with marks,
+// those alone. A grapheme cluster is one glyph or more (grapheme.h); in a legacy charset
+// Backspace erases one glyph, so that a character never leaves its marks behind.
+size_t LastGlyphLength(std::string_view text);
 
-// The cells a cluster takes: those of its first character; one for marks alone, which stand on
+// The cells a glyph takes: those of its first character; one for marks alone, which stand on
 // kMarkBase.
-int ClusterCells(std::string_view cluster);
+int GlyphCells(std::string_view glyph);
 
 // The text with every control character as its picture and invalid bytes as U+FFFD, for showing
 // text that came from outside the program.

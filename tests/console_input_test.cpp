@@ -40,6 +40,20 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
       {"cafe\xcc\x81\177e\xcc\x81\r", "cafe\xcc\x81",
        "cafe\xcc\x81    "},                                  // a mark goes with its letter
       {"a\xd7\xa9\xd6\xb8\xd7\x81\177\r", "a", "a       "},  // Hebrew points
+      // Backspace erases a grapheme cluster: an emoji sequence joined by ZWJ, an emoji with its
+      // skin tone, a flag (a pair of regional indicators, counted from the first of a run), a
+      // Thai spacing vowel with its consonant, a Hangul syllable of jamo, a number sign with its
+      // digit; keycaps, VS16 emoji and tag flags, which were one glyph already.
+      {"ok👨\u200d👩\u200d👧\177👍🏽\177\r", "ok", "ok      "},
+      {"🇫🇷\177🇩🇪🇫🇷🇩\177\r", "🇩🇪🇫🇷", "🇩🇪🇫🇷    "},
+      {"กำ\177\u1100\u1100\u1161\u11a8\177\u0600\u0661\177x\r", "x", "x       "},
+      {"1\ufe0f\u20e3❤\ufe0f🏴\U000e0067\U000e0062\U000e0073\U000e0063\U000e0074\U000e007f"
+       "\177\177\r",
+       "1\ufe0f\u20e3", "1\ufe0f\u20e3       "},
+      // A joiner after a letter joins no emoji; what takes no cells goes with the glyph it is
+      // drawn on, even a control's picture or a character that would not join it.
+      {"a\u200d👧\177\r", "a\u200d", "a\u200d       "},
+      {"x\t\xcc\x81\177a\u1161\177y\u200b\177\r", "x", "x       "},
       {"\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d\r", "\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d",
        "\xd9\x83\xd9\x8e\xe0\xa4\x95\xe0\xa5\x8d      "},  // Arabic fatha, Devanagari virama
       {"a\xe2\x80\x8f"
@@ -87,6 +101,7 @@ TEST(LineEditor, KeysInALegacyCharsetAreShownAsTheCharactersSaved) {
       {"ru_RU.KOI8-R", "\xf0\xd2\xc9\r", "\xf0\xd2\xc9", "При     "},
       {"th_TH.TIS-620", "\xa1\xd1\xa2\177\r", "\xa1\xd1", "กั       "},  // a mark joins
       {"th_TH.TIS-620", "x\xa1\xd1\177\r", "x", "x       "},
+      {"th_TH.TIS-620", "x\xa1\xd3\177\r", "x\xa1", "xก      "},           // a spacing vowel alone
       {"ja_JP.EUC-JP", "\xc6\xfc\xcb\xdc\177\r", "\xc6\xfc", "日      "},  // wide
       {"ja_JP.EUC-JP", "a\x8f\xb0\xa1\177\xff\xc6\r", "a\xff\xc6", "a��     "},
       {"zh_TW.BIG5", "\xa4\x40\xa4\x41\177\xa4\r", "\xa4\x40\xa4", "一�     "},

@@ -80,7 +80,7 @@ void LineEditor::AppendCharacter(std::string_view character, LineEcho& echo) {
   echo.ShowCharacter(charset_.TypedToUtf8(character));
 }
 
-// A character goes together with its marks: what stays on the screen is what is saved.
+// A cluster is whole glyphs, and the echo erases them: what stays on the screen is what is saved.
 void LineEditor::EraseLastCharacter(LineEcho& echo) {
   const size_t length = TakeLastCluster();
   echo.EraseLastCharacter(
@@ -88,9 +88,10 @@ void LineEditor::EraseLastCharacter(LineEcho& echo) {
   line_.resize(line_.size() - length);
 }
 
-// The length in bytes of the line's last cluster, as LastClusterLength gives it in UTF-8.
+// The length in bytes of the line's last grapheme cluster; in other charsets, of its last glyph
+// (a character that takes cells, with the marks after it), as LastGlyphLength finds it in UTF-8.
 size_t LineEditor::TakeLastCluster() {
-  if (charset_.IsUtf8()) return LastClusterLength(line_);
+  if (charset_.IsUtf8()) return LastClusterLength(line_, &look_back_);
   size_t length = 0;
   while (length < line_.size()) {
     size_t last = 1;
@@ -109,6 +110,7 @@ std::string LineEditor::TakeLine() {
   line_ += partial_;  // input that ended inside a character keeps its bytes
   partial_.clear();
   character_lengths_.clear();
+  look_back_ = {};
   std::string line = std::move(line_);
   line_.clear();
   return line;

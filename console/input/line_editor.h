@@ -1,7 +1,8 @@
 // The line editor for keyboard input: turns the keys a terminal sends into one line of text,
-// echoing as it goes. Special keys type nothing, Backspace erases whole characters with their
-// marks. The line keeps the bytes as typed, in the keyboard's character set; the echo gets each
-// character as UTF-8.
+// echoing as it goes. Special keys type nothing; Backspace erases what a reader takes for one
+// character: a grapheme cluster in UTF-8, a character with its marks in other charsets. The line
+// keeps the bytes as typed, in the keyboard's character set; the echo gets each character as
+// UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "console/charset.h"
+#include "console/grapheme.h"
 #include "console/input/pending_input.h"
 
 // Where the editor shows the line as it changes.
@@ -18,7 +20,8 @@ class LineEcho {
  public:
   virtual ~LineEcho() = default;
   virtual void ShowCharacter(std::string_view utf8) = 0;  // one character, appended
-  // The last character that takes cells, with the marks shown after it (LastClusterLength).
+  // What one Backspace erased from the end: a grapheme cluster, one glyph or more
+  // (LastGlyphLength).
   virtual void EraseLastCharacter(std::string_view cluster) = 0;
   virtual void EndLine() = 0;  // the line is complete
 };
@@ -50,4 +53,5 @@ class LineEditor {
   // Each character's length in bytes, where the charset's characters cannot be told apart going
   // backwards (EUC-JP, Big5, GB18030...); empty in UTF-8 and single-byte charsets.
   std::vector<uint8_t> character_lengths_;
+  ClusterLookBack look_back_;  // in UTF-8
 };

@@ -14,10 +14,15 @@ void TerminalEcho::ShowCharacter(std::string_view utf8) {
 }
 
 void TerminalEcho::EraseLastCharacter(std::string_view cluster) {
-  // Back over every cell the character took, blank them (which takes its marks too), and back
-  // again.
-  if (shown_ > 0) --shown_;
-  const auto cells = static_cast<size_t>(ClusterCells(cluster));
+  // Back over every cell the cluster's glyphs took, blank them (which takes their marks too), and
+  // back again.
+  size_t cells = 0;
+  while (!cluster.empty()) {
+    const size_t glyph = LastGlyphLength(cluster);
+    cells += static_cast<size_t>(GlyphCells(cluster.substr(cluster.size() - glyph)));
+    cluster.remove_suffix(glyph);
+    if (shown_ > 0) --shown_;
+  }
   device_.WriteEcho(std::string(cells, '\b') + std::string(cells, ' ') + std::string(cells, '\b'));
 }
 

@@ -20,5 +20,5 @@ class TerminalEcho : public LineEcho {
  private:
   ConsoleDevice& device_;
   Charset charset_;
-  size_t shown_ = 0;  // clusters on the line: a mark with none before it has nothing to join
+  size_t shown_ = 0;  // glyphs on the line: a mark with none before it has nothing to join
 };

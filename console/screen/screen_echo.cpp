@@ -11,7 +11,7 @@ void ScreenEcho::ShowCharacter(std::string_view utf8) {
     screen_.AddMark(end_.column - 1, end_.row, character.glyph);
     return;
   }
-  const int width = ClusterCells(utf8);
+  const int width = GlyphCells(utf8);
   if (end_.column + width > wrap_width_) {
     if (end_.row < CellScreen::kMaxHeight) wraps_.push_back({shown_, end_});
     end_ = {0, end_.row + 1};
@@ -28,11 +28,19 @@ void ScreenEcho::ShowCharacter(std::string_view utf8) {
 }
 
 void ScreenEcho::EraseLastCharacter(std::string_view cluster) {
-  if (shown_ == 0) return;
+  // A flag, an emoji sequence or a letter with a spacing vowel sign is more than one glyph.
+  while (!cluster.empty() && shown_ > 0) {
+    const size_t glyph = LastGlyphLength(cluster);
+    EraseLastGlyph(GlyphCells(cluster.substr(cluster.size() - glyph)));
+    cluster.remove_suffix(glyph);
+  }
+}
+
+void ScreenEcho::EraseLastGlyph(int cells) {
   --shown_;
-  const Position at = {end_.column - ClusterCells(cluster), end_.row};
+  const Position at = {end_.column - cells, end_.row};
   end_ = at;
-  if (!wraps_.empty() && wraps_.back().cluster == shown_) {
+  if (!wraps_.empty() && wraps_.back().glyph == shown_) {
     end_ = wraps_.back().end;
     wraps_.pop_back();
   } else if (at.column <= 0 && at.row > CellScreen::kMaxHeight && shown_ > 0) {

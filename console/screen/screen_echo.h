@@ -1,7 +1,7 @@
 // Echo of a typed line onto the cell screen, as a console echoes: from the cursor, in the current
 // attribute, wrapping at the terminal's right edge; a wide character that does not fit goes to the
 // next row whole, and a mark joins the character before it. Erasing goes back across wrapped
-// rows too.
+// rows too, glyph by glyph.
 #pragma once
 
 #include <cstddef>
@@ -24,18 +24,20 @@ class ScreenEcho : public LineEcho {
     int column;
     int row;
   };
-  // A row wrap: which cluster went first on the new row, and where the row before it ended. The
+  // A row wrap: which glyph went first on the new row, and where the row before it ended. The
   // end is not always the wrap width: a wide character that did not fit leaves a gap, and a
   // resize moves the edge. Only wraps into rows a screen can show are kept, at most
   // CellScreen::kMaxHeight: a pasted line costs no memory per character in any window.
   struct Wrap {
-    size_t cluster;
+    size_t glyph;
     Position end;
   };
+
+  void EraseLastGlyph(int cells);
 
   CellScreen& screen_;
   const int& wrap_width_;
   Position end_;      // just after the last character shown
-  size_t shown_ = 0;  // clusters: characters that take cells, with their marks
+  size_t shown_ = 0;  // glyphs: characters that take cells, with their marks
   std::vector<Wrap> wraps_;
 };

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/grapheme.h"
 #include "console/utf8.h"
 #include "tests/support/test_console.h"
 
@@ -203,6 +204,49 @@ char32_t PickCodepoint(FuzzedDataProvider& input) {
   }
 }
 
+// Characters the grapheme cluster rules treat each in their own way: regional indicators, emoji,
+// a skin tone, ZWJ, VS16, a keycap, a tag, an accent, a spacing vowel, a prepended number sign,
+// Hangul jamo and syllables, an invisible format character and a C1 control.
+constexpr char32_t kClusterParts[] = {
+    0x1F1EB, 0x1F1F7, 0x1F1E9, 0x1F468, 0x1F467, 0x2764, 0x1F3FD, 0x200D, 0xFE0F, 0x20E3, 0xE0067,
+    0x0301,  0x0E33,  0x0600,  0x1100,  0x1161,  0x11A8, 0xAC00,  0xAC01, 0x200B, 0x0085,
+};
+
+// Where the last of the clusters that Backspace erases starts, found going forwards through the
+// whole line as Unicode's rules for extended grapheme clusters read, with the program's one
+// change: a character that takes no cells never starts a cluster but the line's first.
+size_t LastClusterStart(const std::u32string& line) {
+  using enum GraphemeBreak;
+  bool pictographic = false;        // the line so far ends in Extended_Pictographic Extend*
+  bool joiner_after_emoji = false;  // ... in Extended_Pictographic Extend* ZWJ
+  size_t regional_indicators = 0;   // ... in this many regional indicators
+  const auto breaks = [&](GraphemeBreak before, GraphemeBreak after, char32_t codepoint) {
+    const auto control = [](GraphemeBreak p) { return p == kControl || p == kCR || p == kLF; };
+    if (CellWidth(VisibleCodepoint(codepoint)) == 0) return false;
+    if (before == kCR && after == kLF) return false;
+    if (control(before) || control(after)) return true;
+    if (before == kL && (after == kL || after == kV || after == kLV || after == kLVT)) return false;
+    if ((before == kLV || before == kV) && (after == kV || after == kT)) return false;
+    if ((before == kLVT || before == kT) && after == kT) return false;
+    if (after == kExtend || after == kZWJ || after == kSpacingMark || before == kPrepend) {
+      return false;
+    }
+    if (after == kExtendedPictographic && joiner_after_emoji) return false;
+    return !(after == kRegionalIndicator && regional_indicators % 2 == 1);
+  };
+  size_t start = 0;
+  GraphemeBreak before = kOther;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const GraphemeBreak after = GraphemeBreakOf(line[i]);
+    if (i > 0 && breaks(before, after, line[i])) start = i;
+    joiner_after_emoji = after == kZWJ && pictographic;
+    pictographic = after == kExtendedPictographic || (after == kExtend && pictographic);
+    regional_indicators = after == kRegionalIndicator ? regional_indicators + 1 : 0;
+    before = after;
+  }
+  return start;
+}
+
 // What a user types: bytes, how far apart each may come from the byte before (a key's bytes come
 // within its wait, the one after its Escape at once; a lone Escape, and a lone CR before an LF or
 // NUL, are followed by a pause), and the lines the keys should give, from a model that knows
@@ -246,12 +290,13 @@ bool Presses(char c, int key) {
   return key == kKeyN ? (c == 'n' || c == 'N') : c == key;
 }
 
-// One token a user types into a line, with the characters it adds to `characters`. Keys that
-// would press `polled` are left out (polled = 0 leaves none out), and Backspace, Ctrl+U and
-// Ctrl+D on a line with text only where `editing` allows.
-void TypeToken(FuzzedDataProvider& input, Typing& typing, std::vector<std::string>& characters,
-               int polled, bool editing) {
-  switch (input.ConsumeIntegralInRange(0, 11)) {
+// One token a user types into a line, with the characters it adds to `line`, or takes from it.
+// Keys that would press `polled` are left out (polled = 0 leaves none out), and Backspace, Ctrl+U
+// and Ctrl+D on a line with text only where `editing` allows.
+void TypeToken(FuzzedDataProvider& input, Typing& typing, std::u32string& line, int polled,
+               bool editing) {
+  const int token = input.ConsumeIntegralInRange(0, 12);
+  switch (token) {
     case 0:
     case 1:
     case 2: {
@@ -260,21 +305,21 @@ void TypeToken(FuzzedDataProvider& input, Typing& typing, std::vector<std::strin
         const char c = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
         if (Presses(c, polled)) continue;
         typing.Key(std::string(1, c));
-        characters.emplace_back(1, c);
+        line += static_cast<char32_t>(c);
       }
       break;
     }
-    case 3: {
-      std::string character;
-      const char32_t codepoint = PickCodepoint(input);
-      AppendUtf8(character, codepoint);
-      typing.Key(character);
-      // A mark (an accent, a vowel sign) joins the character before it, and Backspace erases
-      // the two together; marks with nothing before them join each other.
-      if (CellWidth(VisibleCodepoint(codepoint)) == 0 && !characters.empty()) {
-        characters.back() += character;
-      } else {
-        characters.push_back(character);
+    case 3:
+    case 12: {
+      // Any character, or a few of those that make up clusters (flags, emoji sequences...).
+      const int count = token == 3 ? 1 : input.ConsumeIntegralInRange(1, 6);
+      for (int i = 0; i < count; ++i) {
+        const char32_t codepoint =
+            token == 3 ? PickCodepoint(input) : input.PickValueInArray(kClusterParts);
+        std::string character;
+        AppendUtf8(character, codepoint);
+        typing.Key(character);
+        line += codepoint;
       }
       break;
     }
@@ -296,18 +341,18 @@ void TypeToken(FuzzedDataProvider& input, Typing& typing, std::vector<std::strin
     case 5: {
       const auto& [key, character] = input.PickValueInArray(kKeypadKeys);
       typing.Key(key);
-      characters.emplace_back(1, character);
+      line += static_cast<char32_t>(character);
       break;
     }
     case 6:
       if (!editing) break;
       typing.Key(input.ConsumeBool() ? "\x7f" : "\b");
-      if (!characters.empty()) characters.pop_back();
+      line.resize(LastClusterStart(line));
       break;
     case 7:
       if (!editing) break;
       typing.Key("\x15");
-      characters.clear();
+      line.clear();
       break;
     case 8:
       typing.Key(std::string(1, static_cast<char>(input.PickValueInArray(kDroppedControls))));
@@ -320,16 +365,16 @@ void TypeToken(FuzzedDataProvider& input, Typing& typing, std::vector<std::strin
       const char key = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
       if (input.ConsumeBool() || Presses(key, polled)) break;
       typing.Key(std::string(1, key));
-      characters.emplace_back(1, key);
+      line += static_cast<char32_t>(key);
       break;
     }
     case 10:
       typing.Key("\t");
-      characters.emplace_back("\t");
+      line += U'\t';
       break;
     case 11:
       // Ctrl+D: typed ahead it never ends the input; on a line being read, only on an empty one.
-      if (!editing || !characters.empty()) typing.Key("\x04");
+      if (!editing || !line.empty()) typing.Key("\x04");
       break;
   }
 }
@@ -347,33 +392,33 @@ Session PickSession(FuzzedDataProvider& input) {
   Session session;
   session.polled = PickKey(input);
   Typing& typing = session.typing;
-  std::vector<std::string> characters;
+  std::u32string typed;
   const int ahead = input.ConsumeIntegralInRange(0, kMaxTokensPerLine);
   for (int token = 0; token < ahead; ++token) {
-    TypeToken(input, typing, characters, session.polled, false);
+    TypeToken(input, typing, typed, session.polled, false);
   }
   session.alt_press = input.ConsumeBool();
   const char press = session.polled == kKeyN ? (input.ConsumeBool() ? 'n' : 'N')
                                              : static_cast<char>(session.polled);
   typing.Key(session.alt_press ? std::string("\x1b") + press : std::string(1, press),
              kAltWaitMilliseconds);
-  if (!session.alt_press) characters.emplace_back(1, press);
+  if (!session.alt_press) typed += static_cast<char32_t>(press);
   session.ahead_bytes = typing.bytes.size();
   typing.Pause(1, 1000);  // the line is asked for before the next key
 
   const int lines = input.ConsumeIntegralInRange(1, kMaxLines);
   for (int line = 0; line < lines; ++line) {
-    if (line > 0) characters.clear();
+    if (line > 0) typed.clear();
     const int tokens = input.ConsumeIntegralInRange(0, kMaxTokensPerLine);
     for (int token = 0; token < tokens; ++token) {
-      TypeToken(input, typing, characters, 0, true);
+      TypeToken(input, typing, typed, 0, true);
     }
     // Enter: CR, LF (Ctrl+J), or CR LF or CR NUL sent together.
     static constexpr std::string_view kEnters[] = {"\r", "\n", "\r\n", {"\r\0", 2}};
     const std::string_view enter = input.PickValueInArray(kEnters);
     typing.Key(enter, kAltWaitMilliseconds);
     std::string expected;
-    for (const std::string& character : characters) expected += character;
+    for (const char32_t character : typed) AppendUtf8(expected, character);
     typing.lines.push_back(expected);
   }
   return session;
