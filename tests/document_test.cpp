@@ -652,8 +652,9 @@ bool ShutToOthers(const std::wstring& path) {
   return shut;
 }
 
-// Runs a Unix command under Wine, which runs no other; false elsewhere.
-bool RunUnixCommand(const std::wstring& command) {
+// Runs a Unix command under Wine, which runs no other, and waits until `done` says it has had its
+// effect (Wine's start.exe may come back before the command has ended); false when it has not.
+bool RunUnixCommand(const std::wstring& command, const std::function<bool()>& done) {
   std::wstring line = L"start.exe /wait /unix " + command;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -665,6 +666,20 @@ bool RunUnixCommand(const std::wstring& command) {
   WaitForSingleObject(process.hProcess, 10000);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
+  for (int waited = 0; waited < 500 && !done(); ++waited) Sleep(10);
+  return done();
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Whether a new file can be made in txt/.
+bool FolderTakesNewFiles() {
+  const HANDLE probe = CreateFileW(L"txt\\probe", GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(probe);
   return true;
 }
 
@@ -691,11 +706,12 @@ std::function<void()> MakeSymbolicLink(const std::wstring& target, const std::ws
   std::wstring unix_target = target;
   std::replace(unix_target.begin(), unix_target.end(), L'\\', L'/');
   const std::wstring unix_link = UnixName(link);
-  if (unix_link.empty() || !RunUnixCommand(L"/bin/ln -s " + unix_target + L" " + unix_link) ||
-      GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  if (unix_link.empty() || !RunUnixCommand(L"/bin/ln -s " + unix_target + L" " + unix_link,
+                                           [&] { return Exists(link); })) {
     return nullptr;
   }
-  return [unix_link] { RunUnixCommand(L"/bin/rm " + unix_link); };
+  return
+      [unix_link, link] { RunUnixCommand(L"/bin/rm " + unix_link, [&] { return !Exists(link); }); };
 }
 
 struct WindowsSaveCase {
@@ -768,30 +784,27 @@ TEST(WriteDocument, KeepsWhatAWindowsDocumentIs) {
       {"a folder that takes no new file",
        [&] {
          const std::wstring folder = UnixName(L"txt");
-         if (!folder.empty() && RunUnixCommand(L"/usr/bin/chattr +i " + folder)) {
-           undo = [folder] { RunUnixCommand(L"/usr/bin/chattr -i " + folder); };
-         }
-         const HANDLE probe = CreateFileW(L"txt\\probe", GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                          FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-         if (probe != INVALID_HANDLE_VALUE) {
-           CloseHandle(probe);
+         if (folder.empty() || !RunUnixCommand(L"/usr/bin/chattr +i " + folder,
+                                               [] { return !FolderTakesNewFiles(); })) {
            unsupported = "an immutable folder (chattr, as root)";
          }
+         undo = [folder] { RunUnixCommand(L"/usr/bin/chattr -i " + folder, FolderTakesNewFiles); };
        },
        saved, true},
       {"a full disk, the document with a second link",
        [&] {
+         // The mount hides what txt/ held.
          const std::wstring folder = UnixName(L"txt");
-         if (!folder.empty() &&
-             RunUnixCommand(L"/bin/mount -t tmpfs -o size=64k tmpfs " + folder)) {
-           undo = [folder] { RunUnixCommand(L"/bin/umount -l " + folder); };
+         if (folder.empty() || !RunUnixCommand(L"/bin/mount -t tmpfs -o size=64k tmpfs " + folder,
+                                               [&] { return !Exists(document); })) {
+           unsupported = "mounting a small file system (as root)";
          }
+         undo = [folder] {
+           RunUnixCommand(L"/bin/umount -l " + folder, [] { return !Exists(L"txt\\filler"); });
+         };
          std::ofstream("txt/notes.txt", std::ios::binary) << "old";
          CreateHardLinkW(L"txt\\copy.txt", document.c_str(), nullptr);
          std::ofstream("txt/filler", std::ios::binary) << std::string(1 << 20, 'x');
-         if (std::filesystem::file_size("txt/filler") == 1 << 20) {
-           unsupported = "mounting a small file system (as root)";
-         }
        },
        {{"txt/notes.txt", "old"}, {"txt/copy.txt", "old"}},
        true,
