@@ -56,6 +56,9 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
       {"a\x1b]11;rgb:1/2/3\x07"
        "b\x1b]0;9\x1b\\c\r",
        "abc", "abc     "},  // a terminal's replies
+      {"a\x1bP>|Konsole 23.08.5\x1b\\b\x1b_Gi=31;OK\x1b\\c\x1bP1$r0m\x07"
+       "d\x1bXx\x1b\\\x1b^y\x07\r",
+       "abcd", "abcd    "},  // replies as DCS, APC, SOS and PM strings, ended by ST or BEL
       {"a\xff\xc3(\xe6\x97\xa5\r", "a\xff\xc3(\xe6\x97\xa5", "a\uFFFD\uFFFD(日  "},  // bytes kept
       // The first and last code points of each length, then the invalid ones just past them:
       // overlong, surrogates, beyond U+10FFFF.
@@ -143,6 +146,8 @@ TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
       {"\x1b[M!1n\x1b[<0;12;5M\x1b[32;8;9M", "", ""},  // mouse reports
       {"\x1b[200~n4\x1b[201~", "N4", "n4"},            // pasted text is typed
       {"\x1b]4;1;rgb:0/0/0\x07\x1b]11;9\x1b\\\x1b[?1;2c\x1b[12;40R", "", ""},  // replies
+      {"\x1bP>|Konsole 23.08.5\x1b\\\x1bP1+r6b6e=1\x1b\\\x1b_Gi=31;OK\x1b\\\x1bXn\x07\x1b^9\x07",
+       "", ""},  // replies in other strings
       {"\x1b"
        "4\x1bn",
        "N4", ""},  // Alt+4 and Alt+n press their keys but type nothing
@@ -171,9 +176,12 @@ TEST(LineEditor, SlowLinksKeepKeysWholeAndKeysTypedAfterEscapeAsTyped) {
       // A sequence begun may go on slowly; Escape then a byte within 50 ms begins one, or is Alt.
       {{{"a\x1b"}, {"[", 50}, {"B", 500}, {"\x1bO", 10}, {"P\x1b", 230}, {"z", 50}, {"b\r", 10}},
        {"ab"}},
-      // Escape (a vi habit), then keys typed at a person's pace: O, [ and ] too.
+      // A string (an APC) too, until a gap of over 500 ms cuts one (a DCS) short.
+      {{{"b\x1b"}, {"_G", 50}, {"i=31;OK\x1b", 500}, {"\\c\x1bPx", 500}, {"d\r", 501}}, {"bcd"}},
+      // Escape (a vi habit), then keys typed at a person's pace: O, [, ], P, _, X and ^ too.
       {{{"\x1b"}, {"Once ", 51}, {"\x1b", 10}, {"[note] ", 100}, {"\x1b", 10}, {"]x\r", 500}},
        {"Once [note] ]x"}},
+      {{{"\x1b"}, {"P\x1b", 51}, {"_\x1b", 60}, {"X\x1b", 51}, {"^\r", 51}}, {"P_X^"}},
       // Enter as CR LF or CR NUL, its second byte in the CR's read or one up to 50 ms later; an
       // LF later than that is an Enter of its own.
       {{{"a\r\nb\r\0c\r"s}, {"\n", 50}, {"d\r", 10}, {"\0"s, 20}, {"e\r", 10}, {"\n", 51}},

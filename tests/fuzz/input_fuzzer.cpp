@@ -177,6 +177,11 @@ constexpr const char* kSpecialKeys[] = {
     "\x1b[32;8;9M",
     "\x1b]11;rgb:1/2/3\x07",
     "\x1b]4;1;#123\x1b\\",
+    "\x1bP>|Konsole 23.08.5\x1b\\",
+    "\x1bP1$r0;1m\x07",
+    "\x1b_Gi=31;OK\x1b\\",
+    "\x1bXn1\x1b\\",
+    "\x1b^9\x07",
     "\x1b[?1;2c",
     "\x1b[12;40R",
 };
@@ -286,7 +291,10 @@ void TypeToken(FuzzedDataProvider& input, Typing& typing, std::vector<std::strin
       }
       // Alt with a key: both bytes come together.
       const char key = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
-      if (Presses(key, polled) || key == ']') break;
+      // Alt with ], P, _, X or ^ begins a string, which takes whatever follows it in time.
+      if (Presses(key, polled) || std::string_view("]P_X^").find(key) != std::string_view::npos) {
+        break;
+      }
       typing.Key(std::string("\x1b") + key, kAltWaitMilliseconds);
       // Alt+[ and Alt+O begin longer sequences, which text after them would end; a special key
       // after them must still be dropped whole.
