@@ -154,7 +154,9 @@ TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
       {"N7", "N7", "N7"},
   };
   for (const Case& c : cases) {
+    // Each round but the first waits for the next chunk: the keys, then the Enter.
     TestConsole test({c.keys});
+    test.device.steps.push_back({"\r", kLater});
     std::string pressed;
     for (int round = 0; round < 3; ++round) {
       for (const char key : std::string("N123456789")) {
@@ -162,7 +164,6 @@ TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
       }
     }
     EXPECT_EQ(pressed, c.pressed) << testing::PrintToString(c.keys);
-    test.device.steps.push_back({"\r", kLater});
     EXPECT_EQ(ReadLine(), c.line) << testing::PrintToString(c.keys);
   }
 }
@@ -226,13 +227,59 @@ TEST(LineEditor, ScreenEventBetweenTheBytesOfASequenceKeepsItWhole) {
   EXPECT_EQ(ReadLine(), "xb");
 }
 
-// A polling loop blocks once per round of keys, so it neither spins nor delays any key.
-TEST(KeyPoll, BlocksOncePerRoundOfKeys) {
-  TestConsole test;
-  for (int round = 0; round < 5; ++round) {
-    for (int digit = 1; digit <= 9; ++digit) IsKeyPressed('0' + digit);
+// Each wait for a key, a polling loop's too, blocks until input comes: with nothing typed it
+// never wakes. A poll loop waits once per round of its keys, so it neither spins nor delays any
+// of them. Only a lone Escape waits for the rest of a key with a deadline; a poll needs no such
+// wait, since a key's bytes are told apart by when they came.
+TEST(InputWait, IdleWaitsBlockUntilInputComesWithNoDeadline) {
+  enum class Wait { kForN, kForDigit, kLine, kKey };
+  struct Row {
+    Wait wait;
+    std::vector<ScriptStep> steps;
+    int timed_waits;
+  };
+  const Row rows[] = {
+      {Wait::kForN, {{"x", 700}, {"\x1b", 1000}, {"n", 1000}}, 0},
+      {Wait::kForDigit, {{"x", 700}, {"\x1b", 1000}, {"3", 1000}}, 0},
+      {Wait::kLine, {{"x", 700}, {"y", 1000}, {"\r", 1000}}, 0},
+      {Wait::kLine, {{"x", 700}, {"\x1b", 1000}, {"\r", 1000}}, 1},
+      {Wait::kKey, {{"", 700, WindowSize{80, 24}}, {"q", 2000}}, 0},
+  };
+  for (const auto& [wait, steps, timed_waits] : rows) {
+    SCOPED_TRACE(testing::PrintToString(steps.back().bytes));
+    TestConsole test;
+    test.device.steps.assign(steps.begin(), steps.end());
+    switch (wait) {
+      case Wait::kForN:
+        while (!IsKeyPressed(kKeyN)) {
+        }
+        break;
+      case Wait::kForDigit:
+        for (bool pressed = false; !pressed;) {
+          for (int digit = 1; digit <= 9 && !pressed; ++digit) pressed = IsKeyPressed('0' + digit);
+        }
+        break;
+      case Wait::kLine:
+        ReadLine();
+        break;
+      case Wait::kKey:
+        WaitForKey();
+        break;
+    }
+    EXPECT_TRUE(test.device.steps.empty());
+    EXPECT_EQ(test.device.now, 2700);
+    EXPECT_EQ(test.device.timed_waits, timed_waits);
   }
-  EXPECT_EQ(test.device.now, 4 * InputChannel::kPollWaitMilliseconds);
+  // A loop begun after a line read asks about each of its keys before it waits: a digit typed
+  // with the line's Enter is found without waiting for more input, which never comes here.
+  TestConsole typed_ahead({"n", "ame\r5"});
+  while (!IsKeyPressed(kKeyN)) {
+  }
+  EXPECT_EQ(ReadLine(), "name");
+  for (bool pressed = false; !pressed;) {
+    EXPECT_FALSE(IsKeyPressed(kKeyN));  // polled last before the line, first now
+    pressed = IsKeyPressed('5');
+  }
 }
 
 // Windows key states, query by query within one wait: "P" where the poll reads as pressed. A

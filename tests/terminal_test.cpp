@@ -242,26 +242,31 @@ TEST(Terminal, FileSizeAndMemoryLimitsEndItWithTheTerminalRestored) {
   }
 }
 
-// Under nohup a closed terminal is no end of input: the half-typed line must not replace the
-// document, and the run fails.
-TEST(Terminal, AHangUpMidLineEndsTheRunUnsaved) {
-  Session s;
-  s.dir.Write("txt/diary.txt", "an older entry");
-  s.StartAfterPrompt(kWelcomeLine, {.stderr_file = s.dir.Path("err"), .ignored_signals = {SIGHUP}});
-  s.terminal.Send("n");
-  ASSERT_TRUE(s.Shows("║  n "));
-  s.terminal.Send("\177diary\r");
-  ASSERT_TRUE(s.Shows("Select a text color"));
-  s.terminal.Send("4");
-  ASSERT_TRUE(s.Shows("Enter your text"));
-  s.terminal.Send("hel");
-  ASSERT_TRUE(s.Shows("4hel"));
-  s.terminal.HangUp();
-  ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
-  EXPECT_EQ(ExitCode(s.terminal.ExitStatus()), 1);
-  EXPECT_EQ(s.dir.Read("txt/diary.txt"), "an older entry");
-  EXPECT_NE(s.dir.Read("err").find("went away"), std::string::npos) << s.dir.Read("err");
-  EXPECT_EQ(s.dir.Entries(), (std::set<std::string>{"err", "txt", "txt/diary.txt"}));
+// Under nohup a closed terminal is no end of input: wherever the run waits, for N, a digit or a
+// line, the run fails, and the half-typed line must not replace the document.
+TEST(Terminal, AHangUpEndsTheRunUnsavedWhereverItWaits) {
+  // Keys typed before the hang-up, each with what it shows.
+  const std::pair<const char*, const char*> keys[] = {{"n", "║  n "},
+                                                      {"\177diary\r", "Select a text color"},
+                                                      {"4", "Enter your text"},
+                                                      {"hel", "4hel"}};
+  for (const size_t typed : {0, 2, 4}) {
+    SCOPED_TRACE(typed);
+    Session s;
+    s.dir.Write("txt/diary.txt", "an older entry");
+    s.StartAfterPrompt(kWelcomeLine,
+                       {.stderr_file = s.dir.Path("err"), .ignored_signals = {SIGHUP}});
+    for (size_t key = 0; key < typed; ++key) {
+      s.terminal.Send(keys[key].first);
+      ASSERT_TRUE(s.Shows(keys[key].second));
+    }
+    s.terminal.HangUp();
+    ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));
+    EXPECT_EQ(ExitCode(s.terminal.ExitStatus()), 1);
+    EXPECT_EQ(s.dir.Read("txt/diary.txt"), "an older entry");
+    EXPECT_NE(s.dir.Read("err").find("went away"), std::string::npos) << s.dir.Read("err");
+    EXPECT_EQ(s.dir.Entries(), (std::set<std::string>{"err", "txt", "txt/diary.txt"}));
+  }
 }
 
 // A terminal that cannot move its cursor gets plain text, as a file would, and not one escape
