@@ -22,7 +22,7 @@
 
 namespace {
 
-// Every loop below is bounded, as the scripted time would let a poll loop run for ever.
+// Every loop below is bounded, should a poll go on missing its key while the script lasts.
 constexpr int kMaxSteps = 48;
 constexpr int kMaxOperations = 32;
 constexpr int kMaxPolls = 64;
