@@ -70,6 +70,9 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
       {"a\x1b]11;rgb:1/2/3\x07"
        "b\x1b]0;9\x1b\\c\r",
        "abc", "abc     "},  // a terminal's replies
+      {"a\x1bP>|Konsole 23.08.5\x1b\\b\x1b_Gi=31;OK\x1b\\c\x1bP1$r0m\x07"
+       "d\x1bXx\x1b\\\x1b^y\x07\r",
+       "abcd", "abcd    "},  // replies as DCS, APC, SOS and PM strings, ended by ST or BEL
       {"a\xff\xc3(\xe6\x97\xa5\r", "a\xff\xc3(\xe6\x97\xa5", "a\uFFFD\uFFFD(日  "},  // bytes kept
       // The first and last code points of each length, then the invalid ones just past them:
       // overlong, surrogates, beyond U+10FFFF.
@@ -158,13 +161,17 @@ TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
       {"\x1b[M!1n\x1b[<0;12;5M\x1b[32;8;9M", "", ""},  // mouse reports
       {"\x1b[200~n4\x1b[201~", "N4", "n4"},            // pasted text is typed
       {"\x1b]4;1;rgb:0/0/0\x07\x1b]11;9\x1b\\\x1b[?1;2c\x1b[12;40R", "", ""},  // replies
+      {"\x1bP>|Konsole 23.08.5\x1b\\\x1bP1+r6b6e=1\x1b\\\x1b_Gi=31;OK\x1b\\\x1bXn\x07\x1b^9\x07",
+       "", ""},  // replies in other strings
       {"\x1b"
        "4\x1bn",
        "N4", ""},  // Alt+4 and Alt+n press their keys but type nothing
       {"N7", "N7", "N7"},
   };
   for (const Case& c : cases) {
+    // Each round but the first waits for the next chunk: the keys, then the Enter.
     TestConsole test({c.keys});
+    test.device.steps.push_back({"\r", kLater});
     std::string pressed;
     for (int round = 0; round < 3; ++round) {
       for (const char key : std::string("N123456789")) {
@@ -172,7 +179,6 @@ TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
       }
     }
     EXPECT_EQ(pressed, c.pressed) << testing::PrintToString(c.keys);
-    test.device.steps.push_back({"\r", kLater});
     EXPECT_EQ(ReadLine(), c.line) << testing::PrintToString(c.keys);
   }
 }
@@ -186,9 +192,12 @@ TEST(LineEditor, SlowLinksKeepKeysWholeAndKeysTypedAfterEscapeAsTyped) {
       // A sequence begun may go on slowly; Escape then a byte within 50 ms begins one, or is Alt.
       {{{"a\x1b"}, {"[", 50}, {"B", 500}, {"\x1bO", 10}, {"P\x1b", 230}, {"z", 50}, {"b\r", 10}},
        {"ab"}},
-      // Escape (a vi habit), then keys typed at a person's pace: O, [ and ] too.
+      // A string (an APC) too, until a gap of over 500 ms cuts one (a DCS) short.
+      {{{"b\x1b"}, {"_G", 50}, {"i=31;OK\x1b", 500}, {"\\c\x1bPx", 500}, {"d\r", 501}}, {"bcd"}},
+      // Escape (a vi habit), then keys typed at a person's pace: O, [, ], P, _, X and ^ too.
       {{{"\x1b"}, {"Once ", 51}, {"\x1b", 10}, {"[note] ", 100}, {"\x1b", 10}, {"]x\r", 500}},
        {"Once [note] ]x"}},
+      {{{"\x1b"}, {"P\x1b", 51}, {"_\x1b", 60}, {"X\x1b", 51}, {"^\r", 51}}, {"P_X^"}},
       // Enter as CR LF or CR NUL, its second byte in the CR's read or one up to 50 ms later; an
       // LF later than that is an Enter of its own.
       {{{"a\r\nb\r\0c\r"s}, {"\n", 50}, {"d\r", 10}, {"\0"s, 20}, {"e\r", 10}, {"\n", 51}},
@@ -233,13 +242,59 @@ TEST(LineEditor, ScreenEventBetweenTheBytesOfASequenceKeepsItWhole) {
   EXPECT_EQ(ReadLine(), "xb");
 }
 
-// A polling loop blocks once per round of keys, so it neither spins nor delays any key.
-TEST(KeyPoll, BlocksOncePerRoundOfKeys) {
-  TestConsole test;
-  for (int round = 0; round < 5; ++round) {
-    for (int digit = 1; digit <= 9; ++digit) IsKeyPressed('0' + digit);
+// Each wait for a key, a polling loop's too, blocks until input comes: with nothing typed it
+// never wakes. A poll loop waits once per round of its keys, so it neither spins nor delays any
+// of them. Only a lone Escape waits for the rest of a key with a deadline; a poll needs no such
+// wait, since a key's bytes are told apart by when they came.
+TEST(InputWait, IdleWaitsBlockUntilInputComesWithNoDeadline) {
+  enum class Wait { kForN, kForDigit, kLine, kKey };
+  struct Row {
+    Wait wait;
+    std::vector<ScriptStep> steps;
+    int timed_waits;
+  };
+  const Row rows[] = {
+      {Wait::kForN, {{"x", 700}, {"\x1b", 1000}, {"n", 1000}}, 0},
+      {Wait::kForDigit, {{"x", 700}, {"\x1b", 1000}, {"3", 1000}}, 0},
+      {Wait::kLine, {{"x", 700}, {"y", 1000}, {"\r", 1000}}, 0},
+      {Wait::kLine, {{"x", 700}, {"\x1b", 1000}, {"\r", 1000}}, 1},
+      {Wait::kKey, {{"", 700, WindowSize{80, 24}}, {"q", 2000}}, 0},
+  };
+  for (const auto& [wait, steps, timed_waits] : rows) {
+    SCOPED_TRACE(testing::PrintToString(steps.back().bytes));
+    TestConsole test;
+    test.device.steps.assign(steps.begin(), steps.end());
+    switch (wait) {
+      case Wait::kForN:
+        while (!IsKeyPressed(kKeyN)) {
+        }
+        break;
+      case Wait::kForDigit:
+        for (bool pressed = false; !pressed;) {
+          for (int digit = 1; digit <= 9 && !pressed; ++digit) pressed = IsKeyPressed('0' + digit);
+        }
+        break;
+      case Wait::kLine:
+        ReadLine();
+        break;
+      case Wait::kKey:
+        WaitForKey();
+        break;
+    }
+    EXPECT_TRUE(test.device.steps.empty());
+    EXPECT_EQ(test.device.now, 2700);
+    EXPECT_EQ(test.device.timed_waits, timed_waits);
   }
-  EXPECT_EQ(test.device.now, 4 * InputChannel::kPollWaitMilliseconds);
+  // A loop begun after a line read asks about each of its keys before it waits: a digit typed
+  // with the line's Enter is found without waiting for more input, which never comes here.
+  TestConsole typed_ahead({"n", "ame\r5"});
+  while (!IsKeyPressed(kKeyN)) {
+  }
+  EXPECT_EQ(ReadLine(), "name");
+  for (bool pressed = false; !pressed;) {
+    EXPECT_FALSE(IsKeyPressed(kKeyN));  // polled last before the line, first now
+    pressed = IsKeyPressed('5');
+  }
 }
 
 // Windows key states, query by query within one wait: "P" where the poll reads as pressed. A

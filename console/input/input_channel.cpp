@@ -5,7 +5,9 @@
 bool InputChannel::PollKey(int virtual_key) {
   if (queue_.PollKey(virtual_key)) return true;
   if (!ended_ && poll_round_.StartsAgain(virtual_key)) {
-    Fill(kPollWaitMilliseconds);
+    // No deadline: nothing a poll reports can change until input comes. A key's bytes are told
+    // apart by when they arrived, and a hang-up or the end of input ends the wait itself.
+    Fill(ConsoleDevice::kNoTimeout);
     if (queue_.PollKey(virtual_key)) return true;
   }
   const auto key = static_cast<size_t>(virtual_key & 0xFF);
@@ -76,6 +78,7 @@ bool InputChannel::WaitForWholeKey() {
 }
 
 std::string InputChannel::ReadLine(LineEcho& echo) {
+  poll_round_.Restart();
   if (ended_ && queue_.Empty()) return {};
   return device_.InputIsTerminal() ? ReadEditedLine(echo) : ReadRawLine();
 }
@@ -120,14 +123,17 @@ std::string InputChannel::ReadRawLine() {
 }
 
 void InputChannel::CollectTypedAhead() {
+  poll_round_.Restart();
   if (!ended_) Fill(0);
 }
 
 std::string InputChannel::TakeKey() {
+  poll_round_.Restart();
   return WaitForWholeKey() ? queue_.TakeKey().bytes : std::string();
 }
 
 void InputChannel::WaitForDismissKey() {
+  poll_round_.Restart();
   queue_.Discard();  // keys typed before the box appeared must not dismiss it unseen
   while (WaitForWholeKey()) {
     const Key key = queue_.TakeKey();

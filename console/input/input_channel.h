@@ -34,6 +34,9 @@ class InputChannel {
         max_input_bytes_(max_input_bytes),
         editor_(typed_charset) {}
 
+  // Whether the key was pressed since its previous poll. Once per round of a polling loop, with
+  // no such press queued, it blocks until input comes (handling resizes and resumes meanwhile):
+  // an idle loop sleeps rather than wakes on a timer.
   bool PollKey(int virtual_key);
   std::string ReadLine(LineEcho& echo);
   // Takes one key: a byte, or a whole escape sequence, and returns its bytes. Returns at once,
@@ -59,11 +62,6 @@ class InputChannel {
       "quillomat: over 16 MiB of input came without the key the program waits for";
   static constexpr std::string_view kLineTooLongMessage =
       "quillomat: a line of over 16 MiB was typed; the run ends unsaved";
-
-  // How long a poll may block when nothing new has arrived. A key, a resize or a resume wakes a
-  // poll at once, so a long block delays nothing; it only spares an idle polling loop from
-  // waking many times a second.
-  static constexpr int kPollWaitMilliseconds = 500;
 
  private:
   // Waits for more input, handling screen events on the way; false on a timeout or the end of

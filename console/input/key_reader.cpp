@@ -17,6 +17,11 @@ bool IsFinal(unsigned char byte) {
 bool IsPrintableAscii(unsigned char byte) {
   return byte >= 0x20 && byte <= 0x7E;
 }
+// The byte after ESC that begins a string: OSC, DCS, APC, SOS, PM. Their 8-bit forms are not
+// taken, as 8-bit CSI is not: those bytes are text in UTF-8 and most legacy charsets.
+bool StartsString(unsigned char byte) {
+  return byte == ']' || byte == 'P' || byte == '_' || byte == 'X' || byte == '^';
+}
 // ESC O j to ESC O y are the keypad's * + , - . / and 0 to 9; ESC O M is its Enter, ESC O X its =.
 bool IsKeypadFinal(unsigned char byte) {
   return (byte >= 'j' && byte <= 'y') || byte == 'M' || byte == 'X';
@@ -44,7 +49,7 @@ KeyReader::Step KeyReader::Advance(unsigned char byte, int64_t gap_ms) {
     case State::kEscape:
       if (byte == '[') state_ = State::kCsiStart;
       if (byte == 'O') state_ = State::kSs3;
-      if (byte == ']') state_ = State::kString;
+      if (StartsString(byte)) state_ = State::kString;
       if (state_ != State::kEscape) return Step::kContinue;
       if (IsPrintableAscii(byte)) {
         complete_kind_ = KeyKind::kAlt;

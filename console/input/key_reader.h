@@ -52,8 +52,11 @@ class KeyReader {
     kLinuxFunction,  // ESC [ [, the Linux console's F1 to F5
     kMouse,          // ESC [ M and the three bytes of an X10 mouse report
     kSs3,            // ESC O
-    kString,         // ESC ] (an operating system command, as terminals reply), up to BEL or ST
-    kStringEscape,   // an ESC inside such a string: ESC \ ends it
+    // A string, up to BEL or ST: ESC ] (an operating system command), ESC P (a device control
+    // string), ESC _ (an application program command), ESC X or ESC ^ (start of string, privacy
+    // message). Terminals reply to queries in all of them.
+    kString,
+    kStringEscape,  // an ESC inside such a string: ESC \ ends it
   };
   enum class Step {
     kContinue,

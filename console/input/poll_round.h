@@ -1,6 +1,6 @@
-// A polling loop asks about one key after another, with nothing in between. Pausing once per
-// round, when a key comes up again, keeps such a loop from burning a core without delaying any
-// key of the round.
+// A polling loop asks about one key after another, with nothing in between. Waiting for input
+// once per round, when a key comes up again, keeps such a loop from burning a core without
+// delaying any key of the round: each of them is asked about before the loop waits again.
 #pragma once
 
 #include <bitset>
@@ -16,6 +16,9 @@ class PollRound {
     polled_.set(key);
     return round_complete;
   }
+  // Something other than a poll read input: the next poll begins a new loop, whose keys are each
+  // asked about before it waits, since any of them may be among what was read.
+  void Restart() { polled_.reset(); }
 
  private:
   std::bitset<256> polled_;

@@ -10,8 +10,9 @@
 
 namespace {
 
-// How long a key poll rests once per round of polled keys. A press during the rest still counts:
-// the key state records presses since the previous query.
+// How long a key poll rests once per round of polled keys when it cannot block until input
+// comes. A press during the rest still counts: the key state records presses since the previous
+// query.
 constexpr DWORD kPollRestMilliseconds = 10;
 
 // Whether a press of the key is waiting in the console's input, still to be read. Keys that come
@@ -33,10 +34,56 @@ bool KeyPressQueued(int virtual_key) {
   return false;
 }
 
+bool IsModifierKey(WORD virtual_key) {
+  switch (virtual_key) {
+    case VK_SHIFT:
+    case VK_CONTROL:
+    case VK_MENU:
+    case VK_CAPITAL:
+    case VK_NUMLOCK:
+    case VK_SCROLL:
+    case VK_LWIN:
+    case VK_RWIN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether a record no read of the console takes anything from: focus, menu, mouse and size
+// events, a key's release, and a modifier pressed on its own. Not the release of Alt that ends an
+// Alt+numpad code: it carries the character.
+bool IsUnusedByReads(const INPUT_RECORD& event) {
+  if (event.EventType != KEY_EVENT) return true;
+  const KEY_EVENT_RECORD& key = event.Event.KeyEvent;
+  if (key.uChar.UnicodeChar != 0) return !key.bKeyDown && key.wVirtualKeyCode != VK_MENU;
+  return !key.bKeyDown || IsModifierKey(key.wVirtualKeyCode);
+}
+
+// Waits until the console's input brings something; false when it cannot. Its handle stays
+// signalled while any record is unread, so records no read uses (the release of the Enter that
+// started the program, say) are dropped from its front first; with none left it blocks until a
+// record comes. A key typed but not polled for must stay for the line read, and keeps the handle
+// signalled.
+bool WaitForInput() {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  INPUT_RECORD event;
+  DWORD count = 0;
+  while (PeekConsoleInputW(input, &event, 1, &count)) {
+    if (count == 0) return WaitForSingleObject(input, INFINITE) == WAIT_OBJECT_0;
+    if (!IsUnusedByReads(event) || !ReadConsoleInputW(input, &event, 1, &count)) return false;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool WindowsKeyboard::IsKeyPressed(int virtual_key) {
-  if (poll_round_.StartsAgain(virtual_key)) ::Sleep(kPollRestMilliseconds);
+  if (poll_round_.StartsAgain(virtual_key)) {
+    // Only a read takes a key held for it, so it stays at the front until the wait ends.
+    input_held_ = input_held_ || !WaitForInput();
+    if (input_held_) ::Sleep(kPollRestMilliseconds);
+  }
   // A press still waiting in the console's input counts however old it is, as on terminals.
   const auto state = static_cast<uint16_t>(GetAsyncKeyState(virtual_key));
   return presses_.IsPressed(virtual_key, state) || KeyPressQueued(virtual_key);

@@ -23,7 +23,7 @@
 
 namespace {
 
-// Every loop below is bounded, as the scripted time would let a poll loop run for ever.
+// Every loop below is bounded, should a poll go on missing its key while the script lasts.
 constexpr int kMaxSteps = 48;
 constexpr int kMaxOperations = 32;
 constexpr int kMaxPolls = 64;
@@ -178,6 +178,11 @@ constexpr const char* kSpecialKeys[] = {
     "\x1b[32;8;9M",
     "\x1b]11;rgb:1/2/3\x07",
     "\x1b]4;1;#123\x1b\\",
+    "\x1bP>|Konsole 23.08.5\x1b\\",
+    "\x1bP1$r0;1m\x07",
+    "\x1b_Gi=31;OK\x1b\\",
+    "\x1bXn1\x1b\\",
+    "\x1b^9\x07",
     "\x1b[?1;2c",
     "\x1b[12;40R",
 };
@@ -331,7 +336,10 @@ void TypeToken(FuzzedDataProvider& input, Typing& typing, std::u32string& line, 
       }
       // Alt with a key: both bytes come together.
       const char key = input.ConsumeIntegralInRange<char>(0x20, 0x7E);
-      if (Presses(key, polled) || key == ']') break;
+      // Alt with ], P, _, X or ^ begins a string, which takes whatever follows it in time.
+      if (Presses(key, polled) || std::string_view("]P_X^").find(key) != std::string_view::npos) {
+        break;
+      }
       typing.Key(std::string("\x1b") + key, kAltWaitMilliseconds);
       // Alt+[ and Alt+O begin longer sequences, which text after them would end; a special key
       // after them must still be dropped whole.

@@ -37,6 +37,7 @@ class ScriptedDevice : public ConsoleDevice {
 
   bool InputIsTerminal() const override { return options_.input_is_terminal; }
   Wait ReadInput(std::string& into, int timeout_ms) override {
+    if (timeout_ms > 0) ++timed_waits;
     if (steps.empty()) {
       if (options_.input_ends) return Wait::kEnded;
       if (timeout_ms == kNoTimeout) throw std::runtime_error("waited for input never scripted");
@@ -73,6 +74,7 @@ class ScriptedDevice : public ConsoleDevice {
   int output_writes = 0;
   std::string echo;  // what the keyboard's terminal was sent
   int64_t now = 0;
+  int timed_waits = 0;  // reads that were to give up at a deadline: a real one would wake then
 
  protected:
   void EndProcess(int status, std::string_view error_message) override {
