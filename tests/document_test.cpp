@@ -278,6 +278,14 @@ std::map<std::string, std::string> AttributesOf(const std::string& path) {
   return attributes;
 }
 
+// Mounts in a mount namespace of the test's own, so that nothing is seen outside it.
+bool MountPrivately(const char* source, const std::string& target, const char* type,
+                    unsigned long flags, const char* data) {
+  return unshare(CLONE_NEWNS) == 0 &&
+         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount(source, target.c_str(), type, flags, data) == 0;
+}
+
 // The access ACL that `setfacl -m u:nobody:rw` gives a file of mode 0640, as the kernel stores
 // it (little-endian): a version, then tag, permissions and user of each entry. The mask, and so
 // the mode's group bits, become read and write.
@@ -430,26 +438,20 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
        [&](TempDir& dir) {
          dir.Write("real", "old");
          dir.Write("txt/notes.txt", "");
-         // A mount namespace of the test's own, so that nothing is seen outside it.
-         if (unshare(CLONE_NEWNS) != 0 ||
-             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-             mount(dir.Path("real").c_str(), dir.Path("txt/notes.txt").c_str(), nullptr, MS_BIND,
-                   nullptr) != 0) {
+         if (!MountPrivately(dir.Path("real").c_str(), dir.Path("txt/notes.txt"), nullptr, MS_BIND,
+                             nullptr)) {
            unsupported = "mounting";
          }
        },
        nullptr,
        [](const TempDir& dir) { umount2(dir.Path("txt/notes.txt").c_str(), MNT_DETACH); }},
-#endif
       {"a document user nobody may write but not read, on a full disk: untouched",
        Who::kNobody,
        kSaveFailed,
        {{"txt/notes.txt", "old"}},
        true,
        [&](TempDir& dir) {
-         if (unshare(CLONE_NEWNS) != 0 ||
-             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-             mount("tmpfs", dir.Path("txt").c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
+         if (!MountPrivately("tmpfs", dir.Path("txt"), "tmpfs", 0, "size=64k,mode=0755")) {
            unsupported = "mounting";
            return;
          }
@@ -459,6 +461,7 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
        nullptr,
        [](const TempDir& dir) { umount2(dir.Path("txt").c_str(), MNT_DETACH); },
        std::string(80001, 'n')},
+#endif
       {"a link to a device",
        Who::kAnyone,
        "",

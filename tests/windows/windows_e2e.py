@@ -253,11 +253,8 @@ def hosted(build, folder, code_page=None):
                    ([str(code_page)] if code_page else []))
 
 
-def ctrl_c(build, folder):
-    """Ctrl+C while the text is typed in colour 4 ends the program at once, saving nothing, and
-    gives the console its own colour back, its cursor below the program's screen, for whatever
-    comes next."""
-    console = hosted(build, folder)
+def type_text(console, text):
+    """Through the screens to the text, named n in colour 4, and `text` typed after the 4."""
     console.shows(WELCOME, row=4)
     console.keys("n")
     console.shows("║  n ", row=6)
@@ -265,8 +262,16 @@ def ctrl_c(build, folder):
     console.shows(MENU)
     console.keys("4")
     console.shows("4", row=3)
-    console.type("he")
-    console.shows("4he", row=3)
+    console.type(text)
+    console.shows("4" + text, row=3)
+
+
+def ctrl_c(build, folder):
+    """Ctrl+C while the text is typed in colour 4 ends the program at once, saving nothing, and
+    gives the console its own colour back, its cursor below the program's screen, for whatever
+    comes next."""
+    console = hosted(build, folder)
+    type_text(console, "he")
     console.keys("ctrl+c")
     texts, _, (column, row, _, attribute) = console.wait_for(
         lambda: not console.screen() and
@@ -285,15 +290,7 @@ def typed_in_code_pages(build, folder):
         run = os.path.join(folder, str(code_page))
         os.makedirs(os.path.join(run, "txt"))
         console = hosted(build, run, code_page)
-        console.shows(WELCOME, row=4)
-        console.keys("n")
-        console.shows("║  n ", row=6)
-        console.keys("Return")
-        console.shows(MENU)
-        console.keys("4")
-        console.shows("4", row=3)
-        console.type(typed)
-        console.shows("4" + typed, row=3)
+        type_text(console, typed)
         console.keys("Return")
         console.shows(FAREWELL, row=4)
         console.keys("q")
