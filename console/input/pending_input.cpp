@@ -7,10 +7,19 @@ namespace {
 
 constexpr unsigned char kCtrlD = 0x04;
 constexpr unsigned char kCarriageReturn = 0x0D;
+constexpr unsigned char kEscape = 0x1B;
 
 // Telnet, some serial terminals and scripts send Enter as CR LF or CR NUL.
 bool IsRestOfEnter(char byte) {
   return byte == '\n' || byte == '\0';
+}
+
+// Outside a sequence, a byte that is a key of its own and does nothing more than be queued: not
+// the Escape that starts a sequence, nor a CR an LF may join, nor a Ctrl+D that may be kept as
+// typed ahead.
+bool IsPlainKey(char byte) {
+  const auto value = static_cast<unsigned char>(byte);
+  return value != kEscape && value != kCarriageReturn && value != kCtrlD;
 }
 
 // The virtual key a typed byte means, or 0.
@@ -32,7 +41,20 @@ void PendingInput::Append(std::string_view bytes, int64_t now_ms, int64_t unseen
   // Enter the earlier, as a stray LF or NUL would end a line or dismiss a box unseen.
   int64_t least_gap_ms = unseen_since_ms - last_arrival_ms_;
   last_arrival_ms_ = now_ms;
-  for (const char byte : bytes) {
+  while (!bytes.empty()) {
+    // A paste comes as runs of such bytes, each a key: they are queued a run at a time.
+    if (!reader_.InSequence() && !enter_may_go_on_) {
+      size_t run = 0;
+      while (run < bytes.size() && IsPlainKey(bytes[run])) ++run;
+      if (run > 0) {
+        AppendPlainKeys(bytes.substr(0, run));
+        bytes.remove_prefix(run);
+        gap_ms = least_gap_ms = 0;
+        continue;
+      }
+    }
+    const char byte = bytes.front();
+    bytes.remove_prefix(1);
     // Its second byte belongs to the Enter only when it comes with the CR, as one key's bytes
     // do: an LF typed later is an Enter of its own.
     const bool rest_of_enter =
@@ -49,6 +71,19 @@ void PendingInput::Append(std::string_view bytes, int64_t now_ms, int64_t unseen
                    });
     }
     gap_ms = least_gap_ms = 0;  // the rest of a read came together
+  }
+}
+
+// The bytes are keys of a byte each, as KeyReader would make them one by one.
+void PendingInput::AppendPlainKeys(std::string_view bytes) {
+  const uint64_t first = arrived_;
+  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+  arrived_ += bytes.size();
+  sorted_ += bytes.size();
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (const int key = VirtualKeyOf(static_cast<unsigned char>(bytes[i]))) {
+      pressed_until_[key] = first + i + 1;
+    }
   }
 }
 

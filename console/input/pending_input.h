@@ -56,6 +56,7 @@ class PendingInput {
   };
 
   uint64_t FrontArrival() const { return arrived_ - bytes_.size(); }
+  void AppendPlainKeys(std::string_view bytes);
   void OnKey(size_t length, KeyKind kind, unsigned char last_byte);
   void JoinEnter(char byte);
   void DropPassedMarks();
