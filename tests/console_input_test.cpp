@@ -79,6 +79,7 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
        "b\x1b]0;9\x1b\\c\r",
        "abc", "abc     "},  // a terminal's replies
       {"a\xff\xc3(\xe6\x97\xa5\r", "a\xff\xc3(\xe6\x97\xa5", "a\uFFFD\uFFFD(日  "},  // bytes kept
+      {"ab\xe2\x82\tc\xe6\x97\r", "ab\xe2\x82\tc\xe6\x97", "ab\uFFFD␉c\uFFFD  "},    // cut short
       // The first and last code points of each length, then the invalid ones just past them:
       // overlong, surrogates, beyond U+10FFFF.
       {"\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf\r",
@@ -303,6 +304,7 @@ TEST(KeyPoll, EndedInputEndsTheLoopsWithStatusOneUnlessTheKeyIsQueued) {
 
 // Input that never brings the polled key, or a line that never ends, stops the run with one
 // line once it passes the bound, instead of taking all memory; a line within it is read whole.
+// A line's echo on a terminal stops at the byte that takes it past the bound, pasted or typed.
 TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
   constexpr size_t kBound = 64;
   const std::string chunk(16, 'y');
@@ -310,11 +312,12 @@ TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
     int polled;
     std::string_view message;  // empty: the line is read whole
     int chunks;
+    size_t shown;  // bytes echoed
   };
   const Run runs[] = {
-      {kKeyDigit1 + 4, InputChannel::kTooMuchInputMessage, 5},  // polls 5, which never comes
-      {kKeyN, InputChannel::kLineTooLongMessage, 5},            // then reads an endless line
-      {kKeyN, {}, 3},
+      {kKeyDigit1 + 4, InputChannel::kTooMuchInputMessage, 5, 0},  // polls 5, which never comes
+      {kKeyN, InputChannel::kLineTooLongMessage, 5, kBound + 1},   // then reads an endless line
+      {kKeyN, {}, 3, 1 + 3 * chunk.size()},
   };
   for (const ScriptedDeviceOptions options : {ScriptedDeviceOptions{}, kPipe}) {
     for (const Run& run : runs) {
@@ -328,6 +331,7 @@ TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
         }
         line = bounded.channel.ReadLine(bounded);
       });
+      EXPECT_EQ(bounded.shown, options.input_is_terminal ? run.shown : 0);
       if (run.message.empty()) {
         EXPECT_FALSE(ended.has_value());
         EXPECT_EQ(line.size(), 1 + 3 * chunk.size());

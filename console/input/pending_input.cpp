@@ -6,8 +6,10 @@
 namespace {
 
 constexpr unsigned char kCtrlD = 0x04;
+constexpr unsigned char kTab = 0x09;
 constexpr unsigned char kCarriageReturn = 0x0D;
 constexpr unsigned char kEscape = 0x1B;
+constexpr unsigned char kDelete = 0x7F;
 
 // Telnet, some serial terminals and scripts send Enter as CR LF or CR NUL.
 bool IsRestOfEnter(char byte) {
@@ -20,6 +22,12 @@ bool IsRestOfEnter(char byte) {
 bool IsPlainKey(char byte) {
   const auto value = static_cast<unsigned char>(byte);
   return value != kEscape && value != kCarriageReturn && value != kCtrlD;
+}
+
+// A key the line editor adds to the line as it is.
+bool IsText(char byte) {
+  const auto value = static_cast<unsigned char>(byte);
+  return (value >= 0x20 && value != kDelete) || value == kTab;
 }
 
 // The virtual key a typed byte means, or 0.
@@ -141,6 +149,19 @@ Key PendingInput::TakeKey() {
   bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<long>(length));
   DropPassedMarks();
   return key;
+}
+
+void PendingInput::TakeText(size_t most, std::string& text) {
+  text.clear();
+  uint64_t end = std::min<uint64_t>(sorted_, FrontArrival() + most);
+  if (!marks_.empty()) end = std::min(end, marks_.front().start);
+  if (end <= FrontArrival()) return;
+  const auto first = bytes_.begin();
+  const auto last = std::find_if_not(first, first + static_cast<long>(end - FrontArrival()),
+                                     [](char byte) { return IsText(byte); });
+  text.resize(static_cast<size_t>(last - first));
+  std::copy(first, last, text.begin());
+  bytes_.erase(first, last);
 }
 
 unsigned char PendingInput::TakeByte() {

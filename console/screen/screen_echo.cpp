@@ -1,17 +1,32 @@
 #include "console/screen/screen_echo.h"
 
-#include "console/utf8.h"
+#include <algorithm>
 
 ScreenEcho::ScreenEcho(CellScreen& screen, const int& wrap_width)
     : screen_(screen), wrap_width_(wrap_width), end_{screen.CursorColumn(), screen.CursorRow()} {}
 
-void ScreenEcho::ShowCharacter(std::string_view utf8) {
-  const ShownCharacter character = DecodeShown(utf8);
+void ScreenEcho::ShowText(std::string_view utf8) {
+  bool placed = false;
+  while (!utf8.empty()) {
+    const ShownCharacter character = DecodeShown(utf8);
+    placed = Show(character) || placed;
+    utf8.remove_prefix(character.length);
+  }
+  if (!placed) return;
+  // Like the console, the cursor moves to the next row as soon as this one is full.
+  if (end_.column + 1 > wrap_width_) {
+    screen_.PlaceCursor(0, end_.row + 1);
+  } else {
+    screen_.PlaceCursor(end_.column, end_.row);
+  }
+}
+
+bool ScreenEcho::Show(const ShownCharacter& character) {
   if (character.cells == 0 && shown_ > 0) {
     screen_.AddMark(end_.column - 1, end_.row, character.glyph);
-    return;
+    return false;
   }
-  const int width = GlyphCells(utf8);
+  const int width = std::max(character.cells, 1);
   if (end_.column + width > wrap_width_) {
     if (end_.row < CellScreen::kMaxHeight) wraps_.push_back({shown_, end_});
     end_ = {0, end_.row + 1};
@@ -19,12 +34,7 @@ void ScreenEcho::ShowCharacter(std::string_view utf8) {
   screen_.SetCell(end_.column, end_.row, Cell{character.glyph, screen_.Attribute()});
   end_.column += width;
   ++shown_;
-  // Like the console, the cursor moves to the next row as soon as this one is full.
-  if (end_.column + 1 > wrap_width_) {
-    screen_.PlaceCursor(0, end_.row + 1);
-  } else {
-    screen_.PlaceCursor(end_.column, end_.row);
-  }
+  return true;
 }
 
 void ScreenEcho::EraseLastCharacter(std::string_view cluster) {
