@@ -36,6 +36,8 @@ class ScreenEcho : public LineEcho {
 
   // Shows one character, but for the cursor; false for a mark that joins the glyph before it.
   bool Show(const ShownCharacter& character);
+  // Takes the characters on past every row a screen shows, where only where they end is kept.
+  void Skip(std::string_view utf8);
   void EraseLastGlyph(int cells);
 
   CellScreen& screen_;
