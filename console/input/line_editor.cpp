@@ -53,6 +53,11 @@ void LineEditor::FeedText(std::string_view text, LineEcho& echo) {
   if (text.empty()) return;
   const size_t waiting = charset_.IsUtf8() ? WaitingUtf8Length(text) : 0;
   const std::string_view complete = text.substr(0, text.size() - waiting);
+  // Grown by doubling from where it is, as a character at a time grows it: a paste leaves the
+  // line the memory it had, and takes no more on the way.
+  size_t capacity = std::max<size_t>(line_.capacity(), 1);
+  while (capacity < line_.size() + complete.size()) capacity *= 2;
+  line_.reserve(capacity);
   line_ += complete;
   partial_ = text.substr(complete.size());
   if (complete.empty()) return;
