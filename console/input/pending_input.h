@@ -60,7 +60,8 @@ class PendingInput {
   };
 
   uint64_t FrontArrival() const { return arrived_ - bytes_.size(); }
-  void AppendPlainKeys(std::string_view bytes);
+  // Queues the plain keys `bytes` begin with; how many.
+  size_t AppendPlainKeys(std::string_view bytes);
   void OnKey(size_t length, KeyKind kind, unsigned char last_byte);
   void JoinEnter(char byte);
   void DropPassedMarks();
