@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "console/input/fresh_key_presses.h"
 #include "console/input/input_channel.h"
@@ -19,9 +20,16 @@ using namespace std::string_literals;
 constexpr ScriptedDeviceOptions kPipe{.input_is_terminal = false, .input_ends = true};
 constexpr int kLater = 10;  // ms: keys typed while the line is being read, not before it
 
-// Each line's keys, the line read, and what its echo shows in the first eight cells: one cell
-// per character (two for a wide one, none for a mark), control characters as their pictures,
-// invalid bytes as U+FFFD.
+// The keys in one read (a paste, taken a run at a time) and a byte a read (typed).
+std::vector<std::vector<std::string>> AsPastedAndTyped(const std::string& keys) {
+  std::vector<std::string> bytes;
+  for (const char byte : keys) bytes.emplace_back(1, byte);
+  return {{keys}, bytes};
+}
+
+// Each line's keys, pasted and typed, the line read, and what its echo shows in the first eight
+// cells: one cell per character (two for a wide one, none for a mark), control characters as
+// their pictures, invalid bytes as U+FFFD.
 TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
   struct Case {
     std::string keys, line, shown;
@@ -74,6 +82,7 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
        "d\x1bXx\x1b\\\x1b^y\x07\r",
        "abcd", "abcd    "},  // replies as DCS, APC, SOS and PM strings, ended by ST or BEL
       {"a\xff\xc3(\xe6\x97\xa5\r", "a\xff\xc3(\xe6\x97\xa5", "a\uFFFD\uFFFD(日  "},  // bytes kept
+      {"ab\xe2\x82\tc\xe6\x97\r", "ab\xe2\x82\tc\xe6\x97", "ab\uFFFD␉c\uFFFD  "},    // cut short
       // The first and last code points of each length, then the invalid ones just past them:
       // overlong, surrogates, beyond U+10FFFF.
       {"\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf\r",
@@ -84,15 +93,18 @@ TEST(LineEditor, KeysGiveTheLineAndTheEchoShowsExactlyIt) {
        "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD  "},
   };
   for (const auto& [keys, line, shown] : cases) {
-    TestConsole test({keys});
-    EXPECT_EQ(ReadLine(), line) << testing::PrintToString(keys);
-    EXPECT_EQ(test.Text(0, 0, 8), shown) << testing::PrintToString(keys);
+    for (const std::vector<std::string>& reads : AsPastedAndTyped(keys)) {
+      TestConsole test(reads);
+      EXPECT_EQ(ReadLine(), line) << testing::PrintToString(keys) << " in " << reads.size();
+      EXPECT_EQ(test.Text(0, 0, 8), shown)
+          << testing::PrintToString(keys) << " in " << reads.size();
+    }
   }
 }
 
 #ifndef _WIN32  // the locale's charset is read on POSIX systems only
-// Keys typed in a legacy charset: the line keeps their bytes, the echo shows each character in
-// its cells, and Backspace takes a whole character with its marks.
+// Keys typed or pasted in a legacy charset: the line keeps their bytes, the echo shows each
+// character in its cells, and Backspace takes a whole character with its marks.
 TEST(LineEditor, KeysInALegacyCharsetAreShownAsTheCharactersSaved) {
   struct Case {
     const char* locale;
@@ -113,9 +125,11 @@ TEST(LineEditor, KeysInALegacyCharsetAreShownAsTheCharactersSaved) {
     SCOPED_TRACE(locale + (" " + testing::PrintToString(keys)));
     const LegacyLocale legacy(locale);
     if (legacy.charset.IsUtf8()) GTEST_SKIP() << "no " << locale << " (scripts/install-locales)";
-    TestConsole test({keys}, {}, legacy.charset);
-    EXPECT_EQ(ReadLine(), line);
-    EXPECT_EQ(test.Text(0, 0, 8), shown);
+    for (const std::vector<std::string>& reads : AsPastedAndTyped(keys)) {
+      TestConsole test(reads, {}, legacy.charset);
+      EXPECT_EQ(ReadLine(), line) << "in " << reads.size();
+      EXPECT_EQ(test.Text(0, 0, 8), shown) << "in " << reads.size();
+    }
   }
 }
 #endif
@@ -160,6 +174,7 @@ TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
       {"\x1bOq\x1bOy\x1bO5P\x1b[[A", "", "19"},        // keypad digits type but do not press
       {"\x1b[M!1n\x1b[<0;12;5M\x1b[32;8;9M", "", ""},  // mouse reports
       {"\x1b[200~n4\x1b[201~", "N4", "n4"},            // pasted text is typed
+      {"a run of text: 4, n and 2", "N24", "a run of text: 4, n and 2"},  // each of its keys too
       {"\x1b]4;1;rgb:0/0/0\x07\x1b]11;9\x1b\\\x1b[?1;2c\x1b[12;40R", "", ""},  // replies
       {"\x1bP>|Konsole 23.08.5\x1b\\\x1bP1+r6b6e=1\x1b\\\x1b_Gi=31;OK\x1b\\\x1bXn\x07\x1b^9\x07",
        "", ""},  // replies in other strings
@@ -344,6 +359,7 @@ TEST(KeyPoll, EndedInputEndsTheLoopsWithStatusOneUnlessTheKeyIsQueued) {
 
 // Input that never brings the polled key, or a line that never ends, stops the run with one
 // line once it passes the bound, instead of taking all memory; a line within it is read whole.
+// A line's echo on a terminal stops at the byte that takes it past the bound, pasted or typed.
 TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
   constexpr size_t kBound = 64;
   const std::string chunk(16, 'y');
@@ -351,11 +367,12 @@ TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
     int polled;
     std::string_view message;  // empty: the line is read whole
     int chunks;
+    size_t shown;  // bytes echoed
   };
   const Run runs[] = {
-      {kKeyDigit1 + 4, InputChannel::kTooMuchInputMessage, 5},  // polls 5, which never comes
-      {kKeyN, InputChannel::kLineTooLongMessage, 5},            // then reads an endless line
-      {kKeyN, {}, 3},
+      {kKeyDigit1 + 4, InputChannel::kTooMuchInputMessage, 5, 0},  // polls 5, which never comes
+      {kKeyN, InputChannel::kLineTooLongMessage, 5, kBound + 1},   // then reads an endless line
+      {kKeyN, {}, 3, 1 + 3 * chunk.size()},
   };
   for (const ScriptedDeviceOptions options : {ScriptedDeviceOptions{}, kPipe}) {
     for (const Run& run : runs) {
@@ -369,6 +386,7 @@ TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
         }
         line = bounded.channel.ReadLine(bounded);
       });
+      EXPECT_EQ(bounded.shown, options.input_is_terminal ? run.shown : 0);
       if (run.message.empty()) {
         EXPECT_FALSE(ended.has_value());
         EXPECT_EQ(line.size(), 1 + 3 * chunk.size());

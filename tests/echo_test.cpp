@@ -155,6 +155,12 @@ TEST(LastClusterLength, SplitsUnicodesTestLinesButWhereNamed) {
 }
 #endif
 
+std::string Repeated(std::string_view text, int times) {
+  std::string repeated;
+  for (int time = 0; time < times; ++time) repeated += text;
+  return repeated;
+}
+
 // Each line is typed from column 118 of row 3 in a 120 by 31 window, so it wraps after two cells.
 // `shown`: the last two cells of row 3, a bar, the first four of row 4.
 TEST(ScreenEcho, ErasesWhatWasShownAcrossWrapsAndResizes) {
@@ -207,6 +213,29 @@ TEST(ScreenEcho, ErasesWhatWasShownAcrossWrapsAndResizes) {
        "ab",
        "ab|    ",
        {0, 4}},
+      // A paste is shown as far as a screen has rows; past them only where it ends is counted.
+      {"a paste ends far below, in a window 1 wide",
+       {{"ab"}, {"", 0, WindowSize{1, 31}}, {std::string(600, 'x') + "\r"}},
+       "ab" + std::string(600, 'x'),
+       "ab|x   ",
+       {0, 604}},
+      {"a paste of wide characters, a mark and text ends far below, in a window 2 wide",
+       {{"ab"}, {"", 0, WindowSize{2, 31}}, {Repeated("日", 300) + "e\xcc\x81xxx\r"}},
+       "ab" + Repeated("日", 300) + "e\xcc\x81xxx",
+       "ab|日  ",
+       {0, 306}},
+      {"a long paste, erased back a little far below",
+       {{std::string(40000, 'x') + std::string(100, '\x7f') + "\r"}},
+       std::string(39900, 'x'),
+       "xx|xxxx",
+       {58, 336}},
+      {"a paste after erasing back across a resize, far below",
+       {{std::string(40000, 'x')},
+        {"", 0, WindowSize{1, 31}},
+        {std::string(9000, '\x7f') + "abc" + std::string(100, '\x7f') + "\r"}},
+       std::string(30903, 'x'),
+       "xx|xxxx",
+       {0, 256}},
       {"marks with nothing before them stand on a dotted circle",
        {{"\xcc\x81\xcc\x81x\x7f\r"}},
        "\xcc\x81\xcc\x81",

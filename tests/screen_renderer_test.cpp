@@ -107,8 +107,9 @@ class Emulator {
 };
 
 // Random changes of the kinds the screens make: text, wide characters, emoji, marks and frame
-// glyphs in several colours, runs of blanks, coloured bands; now and then a resize or a redraw
-// from scratch.
+// glyphs in several colours, runs of blanks, coloured bands; now and then a resize, a redraw
+// from scratch, only a mark added, or only the cursor moved (as while a paste runs on below the
+// window).
 // The screen grows with the terminal up to 130 by 40, so that a bigger terminal shows it in its
 // top-left part, as a window bigger than the screen's caps does.
 TEST(ScreenRenderer, TheTerminalShowsExactlyTheCellScreenAfterEveryRender) {
@@ -133,7 +134,7 @@ TEST(ScreenRenderer, TheTerminalShowsExactlyTheCellScreenAfterEveryRender) {
       emulator.Resize(columns, rows);
     }
     if (pick(40) == 0) renderer.Invalidate();
-    for (int change = pick(6); change >= 0; --change) {
+    for (int change = pick(8) - 1; change >= 0; --change) {
       const int row = pick(screen.Height());
       const int column = pick(screen.Width());
       const int length = pick(2) ? 1 + pick(8) : pick(screen.Width() - column + 1);
@@ -148,6 +149,10 @@ TEST(ScreenRenderer, TheTerminalShowsExactlyTheCellScreenAfterEveryRender) {
           screen.AddMark(c, row, U'\u0300' + static_cast<char32_t>(pick(112)));
         }
       }
+    }
+    if (const int row = pick(screen.Height()), column = pick(screen.Width());
+        pick(8) == 0 && screen.Marks(screen.At(column, row)).size() < 4) {
+      screen.AddMark(column, row, U'\u0300' + static_cast<char32_t>(pick(112)));
     }
     screen.PlaceCursor(pick(screen.Width()), pick(screen.Height()));
     emulator.Feed(renderer.Render(screen, columns, rows));

@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+namespace {
+
+// The most text a line read takes at once, in bytes: a paste costs few calls, and this much memory.
+constexpr size_t kTextRunBytes = size_t{64} << 10;
+
+}  // namespace
+
 bool InputChannel::PollKey(int virtual_key) {
   if (queue_.PollKey(virtual_key)) return true;
   if (!ended_ && poll_round_.StartsAgain(virtual_key)) {
@@ -85,9 +92,18 @@ std::string InputChannel::ReadLine(LineEcho& echo) {
 
 std::string InputChannel::ReadEditedLine(LineEcho& echo) {
   line_being_read_ = true;
+  std::string text;
   for (;;) {
     if (!WaitForWholeKey()) break;
-    const LineEditor::Status status = editor_.Feed(queue_.TakeKey(), echo);
+    // Text goes to the line a run at a time, ending where a byte at a time would have ended the
+    // run: at the byte that takes the line past its bound.
+    queue_.TakeText(std::min(max_input_bytes_ + 1 - editor_.LineSize(), kTextRunBytes), text);
+    LineEditor::Status status = LineEditor::Status::kEditing;
+    if (text.empty()) {
+      status = editor_.Feed(queue_.TakeKey(), echo);
+    } else {
+      editor_.FeedText(text, echo);
+    }
     if (editor_.LineSize() > max_input_bytes_) events_.EndRun(kLineTooLongMessage);
     if (status == LineEditor::Status::kLineDone) {
       line_being_read_ = false;

@@ -1,5 +1,7 @@
 #include "console/input/line_editor.h"
 
+#include <algorithm>
+
 #include "console/utf8.h"
 
 namespace {
@@ -11,6 +13,17 @@ constexpr unsigned char kLineFeed = 0x0A;
 constexpr unsigned char kCarriageReturn = 0x0D;
 constexpr unsigned char kCtrlU = 0x15;
 constexpr unsigned char kDelete = 0x7F;
+
+// The start of a character that a UTF-8 text ends in, still waiting for its other bytes: its
+// length, or 0. As Charset::TypedCharacterLength finds it, going back to the last byte that is
+// no continuation.
+size_t WaitingUtf8Length(std::string_view text) {
+  for (size_t length = 1; length <= std::min<size_t>(text.size(), 3); ++length) {
+    const auto byte = static_cast<unsigned char>(text[text.size() - length]);
+    if (!IsUtf8Continuation(byte)) return length < Utf8SequenceLength(byte) ? length : 0;
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -27,6 +40,32 @@ LineEditor::Status LineEditor::Feed(const Key& key, LineEcho& echo) {
       break;
   }
   return Status::kEditing;
+}
+
+void LineEditor::FeedText(std::string_view text, LineEcho& echo) {
+  // Characters of EUC-JP, Big5 and the like are told apart only going forwards, with each
+  // one's length kept: those go a byte at a time.
+  const bool whole = charset_.IsUtf8() || charset_.IsSingleByte();
+  while (!text.empty() && (!whole || !partial_.empty())) {
+    FeedByte(static_cast<unsigned char>(text.front()), echo);
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return;
+  const size_t waiting = charset_.IsUtf8() ? WaitingUtf8Length(text) : 0;
+  const std::string_view complete = text.substr(0, text.size() - waiting);
+  // Grown by doubling from where it is, as a character at a time grows it: a paste leaves the
+  // line the memory it had, and takes no more on the way.
+  size_t capacity = std::max<size_t>(line_.capacity(), 1);
+  while (capacity < line_.size() + complete.size()) capacity *= 2;
+  line_.reserve(capacity);
+  line_ += complete;
+  partial_ = text.substr(complete.size());
+  if (complete.empty()) return;
+  if (charset_.IsUtf8()) {
+    echo.ShowText(complete);
+  } else {
+    echo.ShowText(charset_.TypedToUtf8(complete));
+  }
 }
 
 LineEditor::Status LineEditor::FeedByte(unsigned char byte, LineEcho& echo) {
@@ -77,7 +116,7 @@ void LineEditor::AppendCharacter(std::string_view character, LineEcho& echo) {
   if (!charset_.IsUtf8() && !charset_.IsSingleByte()) {
     character_lengths_.push_back(static_cast<uint8_t>(character.size()));
   }
-  echo.ShowCharacter(charset_.TypedToUtf8(character));
+  echo.ShowText(charset_.TypedToUtf8(character));
 }
 
 // A cluster is whole glyphs, and the echo erases them: what stays on the screen is what is saved.

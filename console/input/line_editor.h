@@ -19,7 +19,8 @@
 class LineEcho {
  public:
   virtual ~LineEcho() = default;
-  virtual void ShowCharacter(std::string_view utf8) = 0;  // one character, appended
+  // Whole characters, appended: one as it is typed, many at once from a paste.
+  virtual void ShowText(std::string_view utf8) = 0;
   // What one Backspace erased from the end: a grapheme cluster, one glyph or more
   // (LastGlyphLength).
   virtual void EraseLastCharacter(std::string_view cluster) = 0;
@@ -35,6 +36,9 @@ class LineEditor {
   // Takes one key. kLineDone: the line is complete; kInputEnded: Ctrl+D on an empty line, the
   // user has nothing more to type.
   Status Feed(const Key& key, LineEcho& echo);
+  // Takes keys that are each a byte of text (PendingInput::TakeText) at once, with the same line
+  // and echo as one by one.
+  void FeedText(std::string_view text, LineEcho& echo);
   size_t LineSize() const { return line_.size() + partial_.size(); }
   // Hands over the finished line and starts a new, empty one.
   std::string TakeLine();

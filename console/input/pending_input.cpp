@@ -1,24 +1,47 @@
 #include "console/input/pending_input.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace {
 
 constexpr unsigned char kCtrlD = 0x04;
+constexpr unsigned char kTab = 0x09;
 constexpr unsigned char kCarriageReturn = 0x0D;
+constexpr unsigned char kEscape = 0x1B;
+constexpr unsigned char kDelete = 0x7F;
 
 // Telnet, some serial terminals and scripts send Enter as CR LF or CR NUL.
 bool IsRestOfEnter(char byte) {
   return byte == '\n' || byte == '\0';
 }
 
+// A key the line editor adds to the line as it is.
+bool IsText(char byte) {
+  const auto value = static_cast<unsigned char>(byte);
+  return (value >= 0x20 && value != kDelete) || value == kTab;
+}
+
 // The virtual key a typed byte means, or 0.
-int VirtualKeyOf(unsigned char byte) {
+constexpr int VirtualKeyOf(unsigned char byte) {
   if (byte >= 'a' && byte <= 'z') return byte - 'a' + 'A';
   if ((byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9')) return byte;
   return 0;
 }
+
+// Outside a sequence, a byte is a plain key when it is a key of its own and does nothing more
+// than be queued: not the Escape that starts a sequence, nor a CR an LF may join, nor a Ctrl+D
+// that may be kept as typed ahead. For each byte: kNotPlain, or the virtual key it presses, or 0.
+constexpr uint8_t kNotPlain = 0xFF;
+constexpr std::array<uint8_t, 256> kPlainKeys = [] {
+  std::array<uint8_t, 256> keys{};
+  for (int byte = 0; byte < 256; ++byte) {
+    keys[byte] = static_cast<uint8_t>(VirtualKeyOf(static_cast<unsigned char>(byte)));
+  }
+  keys[kEscape] = keys[kCarriageReturn] = keys[kCtrlD] = kNotPlain;
+  return keys;
+}();
 
 }  // namespace
 
@@ -32,7 +55,17 @@ void PendingInput::Append(std::string_view bytes, int64_t now_ms, int64_t unseen
   // Enter the earlier, as a stray LF or NUL would end a line or dismiss a box unseen.
   int64_t least_gap_ms = unseen_since_ms - last_arrival_ms_;
   last_arrival_ms_ = now_ms;
-  for (const char byte : bytes) {
+  while (!bytes.empty()) {
+    // A paste comes as runs of such bytes, each a key: they are queued a run at a time.
+    if (!reader_.InSequence() && !enter_may_go_on_) {
+      if (const size_t run = AppendPlainKeys(bytes); run > 0) {
+        bytes.remove_prefix(run);
+        gap_ms = least_gap_ms = 0;
+        continue;
+      }
+    }
+    const char byte = bytes.front();
+    bytes.remove_prefix(1);
     // Its second byte belongs to the Enter only when it comes with the CR, as one key's bytes
     // do: an LF typed later is an Enter of its own.
     const bool rest_of_enter =
@@ -50,6 +83,20 @@ void PendingInput::Append(std::string_view bytes, int64_t now_ms, int64_t unseen
     }
     gap_ms = least_gap_ms = 0;  // the rest of a read came together
   }
+}
+
+// Keys of a byte each, as KeyReader would make them one by one: the presses are noted on the way.
+size_t PendingInput::AppendPlainKeys(std::string_view bytes) {
+  size_t run = 0;
+  for (; run < bytes.size(); ++run) {
+    const uint8_t key = kPlainKeys[static_cast<unsigned char>(bytes[run])];
+    if (key == kNotPlain) break;
+    if (key != 0) pressed_until_[key] = arrived_ + run + 1;
+  }
+  bytes_.insert(bytes_.end(), bytes.begin(), bytes.begin() + static_cast<long>(run));
+  arrived_ += run;
+  sorted_ += run;
+  return run;
 }
 
 // While its CR is queued, the byte makes one key with it. Once the CR has been taken, that Enter
@@ -106,6 +153,29 @@ Key PendingInput::TakeKey() {
   bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<long>(length));
   DropPassedMarks();
   return key;
+}
+
+void PendingInput::TakeText(size_t most, std::string& text) {
+  text.clear();
+  uint64_t end = std::min<uint64_t>(sorted_, FrontArrival() + most);
+  if (!marks_.empty()) end = std::min(end, marks_.front().start);
+  if (end <= FrontArrival()) return;
+  const auto available = static_cast<size_t>(end - FrontArrival());
+  // Copied out a growing piece at a time, and looked through there, in one piece of memory: a
+  // run costs about its length, however much is queued after it.
+  size_t length = 0;
+  for (size_t piece = 64; length == text.size() && length < available; piece *= 2) {
+    const size_t more = std::min(piece, available - length);
+    text.resize(length + more);
+    std::copy_n(bytes_.begin() + static_cast<long>(length), more,
+                text.begin() + static_cast<long>(length));
+    length =
+        static_cast<size_t>(std::find_if_not(text.begin() + static_cast<long>(length), text.end(),
+                                             [](char byte) { return IsText(byte); }) -
+                            text.begin());
+  }
+  text.resize(length);
+  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<long>(length));
 }
 
 unsigned char PendingInput::TakeByte() {

@@ -37,6 +37,10 @@ class PendingInput {
   // Whether a whole key is waiting at the front.
   bool HasKey() const { return FrontArrival() < sorted_; }
   Key TakeKey();
+  // Takes the keys at the front into `text` while each is one byte of text (any but a control
+  // byte, Tab included), at most `most` of them: a paste goes to the line a run at a time. Leaves
+  // `text` empty when the front key is no such byte.
+  void TakeText(size_t most, std::string& text);
   // Takes one byte as it is, for input that is read as data rather than keys.
   unsigned char TakeByte();
   // What the queue holds, in bytes of memory, to keep it within a bound.
@@ -56,6 +60,8 @@ class PendingInput {
   };
 
   uint64_t FrontArrival() const { return arrived_ - bytes_.size(); }
+  // Queues the plain keys `bytes` begin with; how many.
+  size_t AppendPlainKeys(std::string_view bytes);
   void OnKey(size_t length, KeyKind kind, unsigned char last_byte);
   void JoinEnter(char byte);
   void DropPassedMarks();

@@ -4,12 +4,15 @@
 
 #include "console/utf8.h"
 
-void TerminalEcho::ShowCharacter(std::string_view utf8) {
-  const ShownCharacter character = DecodeShown(utf8);
+void TerminalEcho::ShowText(std::string_view utf8) {
   std::string shown;
-  if (character.cells == 0 && shown_ == 0) AppendUtf8(shown, kMarkBase);
-  if (character.cells != 0 || shown_ == 0) ++shown_;
-  AppendUtf8(shown, character.glyph);
+  while (!utf8.empty()) {
+    const ShownCharacter character = DecodeShown(utf8);
+    if (character.cells == 0 && shown_ == 0) AppendUtf8(shown, kMarkBase);
+    if (character.cells != 0 || shown_ == 0) ++shown_;
+    AppendUtf8(shown, character.glyph);
+    utf8.remove_prefix(character.length);
+  }
   device_.WriteEcho(charset_.FromUtf8(shown));
 }
 

@@ -13,7 +13,7 @@ class TerminalEcho : public LineEcho {
   // The terminal reads `charset`.
   TerminalEcho(ConsoleDevice& device, const Charset& charset)
       : device_(device), charset_(charset) {}
-  void ShowCharacter(std::string_view utf8) override;
+  void ShowText(std::string_view utf8) override;
   void EraseLastCharacter(std::string_view cluster) override;
   void EndLine() override;
 

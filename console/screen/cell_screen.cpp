@@ -29,6 +29,7 @@ void CellScreen::GrowTo(int width, int height) {
   }
   cells_ = std::move(grown);
   ++version_;
+  ++cells_version_;
   width_ = new_width;
   height_ = new_height;
 }
@@ -80,6 +81,7 @@ void CellScreen::Put(char32_t glyph) {
 void CellScreen::AddMark(int column, int row, char32_t mark) {
   ++version_;
   if (column < 0 || row < 0 || column >= width_ || row >= height_) return;
+  ++cells_version_;
   if (cells_[Index(column, row)].glyph == kWideRightHalf && column > 0) --column;
   Cell& cell = cells_[Index(column, row)];
   std::u32string marks(Marks(cell));
@@ -121,11 +123,13 @@ void CellScreen::DropUnusedMarks() {
   }
   mark_sequences_ = std::move(kept);
   ++marks_generation_;
+  ++cells_version_;
 }
 
 void CellScreen::SetCell(int column, int row, Cell cell) {
   ++version_;
   if (column < 0 || row < 0 || column >= width_ || row >= height_) return;
+  ++cells_version_;
   const int width = CellWidth(cell.glyph);
   if (width == 2 && column + 1 >= width_) cell.glyph = U' ';  // no room for its right half
   const char32_t mark = width == 0 ? std::exchange(cell.glyph, kMarkBase) : 0;
@@ -151,6 +155,7 @@ void CellScreen::Overwrite(int column, int row, Cell cell) {
 void CellScreen::Clear() {
   std::fill(cells_.begin(), cells_.end(), Cell{U' ', attribute_});
   ++version_;
+  ++cells_version_;
   cursor_column_ = 0;
   cursor_row_ = 0;
   written_column_ = -1;

@@ -42,6 +42,8 @@ class CellScreen {
   const Cell& At(int column, int row) const { return cells_[Index(column, row)]; }
   // Goes up with every change of cells or cursor, so a renderer knows when there is nothing new.
   uint64_t Version() const { return version_; }
+  // Goes up with every change of cells alone: while it stays, at most the cursor has moved.
+  uint64_t CellsVersion() const { return cells_version_; }
   // The marks drawn on a cell's glyph, in the order they were written.
   std::u32string_view Marks(const Cell& cell) const;
   // Goes up when the marks' numbers change, which makes them mean other marks than before.
@@ -90,6 +92,7 @@ class CellScreen {
   int cursor_row_ = 0;
   uint16_t attribute_ = kDefaultAttribute;
   uint64_t version_ = 0;
+  uint64_t cells_version_ = 0;
   // Where the last character was written, for a mark that follows it; -1: a cursor move since.
   int written_column_ = -1;
   int written_row_ = -1;

@@ -1,17 +1,37 @@
 #include "console/screen/screen_echo.h"
 
-#include "console/utf8.h"
+#include <algorithm>
+#include <cstdint>
 
 ScreenEcho::ScreenEcho(CellScreen& screen, const int& wrap_width)
     : screen_(screen), wrap_width_(wrap_width), end_{screen.CursorColumn(), screen.CursorRow()} {}
 
-void ScreenEcho::ShowCharacter(std::string_view utf8) {
-  const ShownCharacter character = DecodeShown(utf8);
+void ScreenEcho::ShowText(std::string_view utf8) {
+  bool placed = false;
+  while (!utf8.empty() && end_.row < CellScreen::kMaxHeight) {
+    const ShownCharacter character = DecodeShown(utf8);
+    placed = Show(character) || placed;
+    utf8.remove_prefix(character.length);
+  }
+  if (!utf8.empty()) {
+    Skip(utf8);
+    placed = true;
+  }
+  if (!placed) return;
+  // Like the console, the cursor moves to the next row as soon as this one is full.
+  if (end_.column + 1 > wrap_width_) {
+    screen_.PlaceCursor(0, end_.row + 1);
+  } else {
+    screen_.PlaceCursor(end_.column, end_.row);
+  }
+}
+
+bool ScreenEcho::Show(const ShownCharacter& character) {
   if (character.cells == 0 && shown_ > 0) {
     screen_.AddMark(end_.column - 1, end_.row, character.glyph);
-    return;
+    return false;
   }
-  const int width = GlyphCells(utf8);
+  const int width = std::max(character.cells, 1);
   if (end_.column + width > wrap_width_) {
     if (end_.row < CellScreen::kMaxHeight) wraps_.push_back({shown_, end_});
     end_ = {0, end_.row + 1};
@@ -19,11 +39,34 @@ void ScreenEcho::ShowCharacter(std::string_view utf8) {
   screen_.SetCell(end_.column, end_.row, Cell{character.glyph, screen_.Attribute()});
   end_.column += width;
   ++shown_;
-  // Like the console, the cursor moves to the next row as soon as this one is full.
-  if (end_.column + 1 > wrap_width_) {
-    screen_.PlaceCursor(0, end_.row + 1);
-  } else {
-    screen_.PlaceCursor(end_.column, end_.row);
+  return true;
+}
+
+// Below every row a screen has, the cells would be dropped and no wrap is kept: what is left is
+// counting, and a run of ASCII, one cell a character, is counted at once.
+void ScreenEcho::Skip(std::string_view utf8) {
+  while (!utf8.empty()) {
+    const auto ascii = static_cast<size_t>(
+        std::find_if(utf8.begin(), utf8.end(), [](char byte) { return byte & 0x80; }) -
+        utf8.begin());
+    if (ascii > 0 && wrap_width_ > 0) {
+      // The first wraps when the row is full already, the rest each time it fills. (Erasing
+      // back across a resize can leave the count left of the row's start: no wrap till it fills.)
+      if (end_.column + 1 > wrap_width_) end_ = {0, end_.row + 1};
+      const int64_t through = end_.column + static_cast<int64_t>(ascii);
+      const int64_t wraps = through > wrap_width_ ? (through - 1) / wrap_width_ : 0;
+      end_ = {static_cast<int>(through - wraps * wrap_width_), static_cast<int>(end_.row + wraps)};
+      shown_ += ascii;
+      utf8.remove_prefix(ascii);
+      continue;
+    }
+    const ShownCharacter character = DecodeShown(utf8);
+    utf8.remove_prefix(character.length);
+    if (character.cells == 0 && shown_ > 0) continue;
+    const int width = std::max(character.cells, 1);
+    if (end_.column + width > wrap_width_) end_ = {0, end_.row + 1};
+    end_.column += width;
+    ++shown_;
   }
 }
 

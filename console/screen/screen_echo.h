@@ -9,13 +9,14 @@
 
 #include "console/input/line_editor.h"
 #include "console/screen/cell_screen.h"
+#include "console/utf8.h"
 
 class ScreenEcho : public LineEcho {
  public:
   // wrap_width is read at every character, so a resize while typing wraps at the new edge.
   ScreenEcho(CellScreen& screen, const int& wrap_width);
 
-  void ShowCharacter(std::string_view utf8) override;
+  void ShowText(std::string_view utf8) override;
   void EraseLastCharacter(std::string_view cluster) override;
   void EndLine() override {}
 
@@ -33,6 +34,10 @@ class ScreenEcho : public LineEcho {
     Position end;
   };
 
+  // Shows one character, but for the cursor; false for a mark that joins the glyph before it.
+  bool Show(const ShownCharacter& character);
+  // Takes the characters on past every row a screen shows, where only where they end is kept.
+  void Skip(std::string_view utf8);
   void EraseLastGlyph(int cells);
 
   CellScreen& screen_;

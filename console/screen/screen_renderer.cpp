@@ -43,14 +43,18 @@ bool IsPlainBlank(const Cell& cell) {
 std::string ScreenRenderer::Render(const CellScreen& screen, int columns, int rows) {
   std::string out;
   // Renumbered marks no longer say which marks the terminal shows.
-  if (!valid_ || columns != columns_ || rows != rows_ ||
-      screen.MarksGeneration() != marks_generation_ ||
-      std::min(columns, screen.Width()) != shown_columns_ ||
-      std::min(rows, screen.Height()) != shown_rows_) {
-    RepaintFromBlank(screen, columns, rows, out);
-  }
+  const bool repaint = !valid_ || columns != columns_ || rows != rows_ ||
+                       screen.MarksGeneration() != marks_generation_ ||
+                       std::min(columns, screen.Width()) != shown_columns_ ||
+                       std::min(rows, screen.Height()) != shown_rows_;
+  if (repaint) RepaintFromBlank(screen, columns, rows, out);
   moves_ = 0;
-  for (int row = 0; row < shown_rows_; ++row) RenderRow(screen, row, columns, out);
+  // Each render leaves every row as the screen has it: with no cell changed since, as while a
+  // paste runs on below the window, only the cursor may have moved.
+  if (repaint || screen.CellsVersion() != cells_version_) {
+    for (int row = 0; row < shown_rows_; ++row) RenderRow(screen, row, columns, out);
+  }
+  cells_version_ = screen.CellsVersion();
   characters_.Finish(out);
   // Hiding the cursor keeps it from flickering across the screen while the cells are drawn;
   // text typed at the cursor needs no such care.

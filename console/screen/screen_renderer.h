@@ -21,8 +21,8 @@ class ScreenRenderer {
 
   // The terminal's content is unknown (first draw, resize, resume): repaint everything next time.
   void Invalidate() { valid_ = false; }
-  // The bytes that make a terminal of the given size show the top-left part of the screen. Where
-  // the terminal is bigger than the screen it stays blank.
+  // The bytes that make a terminal of the given size show the top-left part of the screen, the
+  // same screen every time. Where the terminal is bigger than the screen it stays blank.
   std::string Render(const CellScreen& screen, int columns, int rows);
 
  private:
@@ -50,5 +50,6 @@ class ScreenRenderer {
   int cursor_row_ = -1;
   int moves_ = 0;                  // cursor moves in the current render
   uint64_t marks_generation_ = 0;  // of the screen's marks the terminal shows
+  uint64_t cells_version_ = 0;     // of the screen's cells the terminal shows
   TerminalCharacters characters_;
 };

@@ -1,5 +1,5 @@
 // The input channel alone over a scripted device, with a bound of the test's choosing; ending the
-// run throws ProcessEnded, as the test consoles do, and the echo goes nowhere.
+// run throws ProcessEnded, as the test consoles do, and the echo is only counted.
 #pragma once
 
 #include <string>
@@ -17,10 +17,11 @@ struct BoundedChannel : InputChannel::Events, LineEcho {
   [[noreturn]] void EndRun(std::string_view message) override {
     throw ProcessEnded{1, std::string(message)};
   }
-  void ShowCharacter(std::string_view) override {}
+  void ShowText(std::string_view utf8) override { shown += utf8.size(); }
   void EraseLastCharacter(std::string_view) override {}
   void EndLine() override {}
 
   ScriptedDevice device;
   InputChannel channel;
+  size_t shown = 0;  // bytes the echo was given
 };
