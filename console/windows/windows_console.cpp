@@ -66,8 +66,7 @@ WindowsConsole::WindowsConsole(WindowsDevice& device)
     const ScreenRows rows = TakeScreenRows(Output());
     screen_top_ = rows.top;
     screen_rows_ = rows.count;
-    lowest_row_ = rows.top;
-    RecordScreenBottom(lowest_row_);
+    StartScreenBottom(rows.top);
   }
 }
 
@@ -76,7 +75,7 @@ void WindowsConsole::MoveCursor(int16_t column, int16_t row) {
   if (!draws_on_console_) return;
   cursor_ = Position{column, static_cast<int16_t>(screen_top_ + row)};
   cursor_placed_ = false;
-  if (cursor_->row > lowest_row_) RecordScreenBottom(lowest_row_ = cursor_->row);
+  ExtendScreenBottom(cursor_->row);
 }
 
 void WindowsConsole::SetTextColor(uint16_t attribute) {
@@ -169,8 +168,7 @@ void WindowsConsole::Clear() {
   }
   cursor_ = Position{0, screen_top_};
   cursor_placed_ = false;
-  lowest_row_ = screen_top_;
-  RecordScreenBottom(lowest_row_);
+  StartScreenBottom(screen_top_);
 }
 
 // The box needs someone at the keyboard; a run fed from a file or a pipe must not wait on it.

@@ -53,6 +53,5 @@ class WindowsConsole : public PlainConsole {
   // cursor is placed when something needs it there. Unset after text, which moves the cursor.
   std::optional<Position> cursor_;
   bool cursor_placed_ = true;
-  int16_t lowest_row_ = 0;  // the lowest buffer row drawn on since the screen was taken
   GlyphBlock glyphs_;
 };

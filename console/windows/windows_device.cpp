@@ -108,8 +108,12 @@ void WindowsDevice::EndProcess(int status, std::string_view error_message) {
   std::exit(status);
 }
 
-void RecordScreenBottom(int16_t row) {
+void StartScreenBottom(int16_t row) {
   g_screen_bottom = row;
+}
+
+void ExtendScreenBottom(int16_t row) {
+  if (row > g_screen_bottom) g_screen_bottom = row;
 }
 
 void MoveCursorBelowScreen() {

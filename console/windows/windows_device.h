@@ -34,8 +34,10 @@ class WindowsDevice : public ConsoleDevice {
   uint16_t starting_attribute_ = 7;
 };
 
-// The lowest row of the console's buffer that the program has drawn on, and the cursor put on the
-// row below it and below the cursor, where the shell's prompt comes back: on every way out of the
-// program, Ctrl+C and closing the window included.
-void RecordScreenBottom(int16_t row);
+// The lowest row of the console's buffer that the program has drawn on since its screen was taken
+// or cleared (which starts it at the screen's top row), and the cursor put on the row below it and
+// below the cursor, where the shell's prompt comes back: on every way out of the program, Ctrl+C
+// and closing the window included.
+void StartScreenBottom(int16_t row);
+void ExtendScreenBottom(int16_t row);
 void MoveCursorBelowScreen();
