@@ -75,7 +75,11 @@ else()
       endif()
       " COMPONENT program)
   endif()
+  # The README links to the pages and pictures in docs/: they go beside it, so its links work
+  # where it is installed as well as in the tree.
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
+  install(FILES docs/benchmark.md docs/development.md docs/windows.md docs/welcome.svg
+    docs/color-menu.svg docs/farewell.svg DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT program)
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)
 
   # Manual pages are installed compressed, as Debian wants them. They are compressed as they are

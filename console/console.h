@@ -36,6 +36,9 @@ std::string FatalErrorLine(std::string_view message);
 
 extern Console* ConsoleOutput;
 
+// Light grey on black: the console's own look, and the program's text until a colour is chosen.
+inline constexpr uint16_t kDefaultAttribute = 7;
+
 // Every layout fits in columns 0 to 119 and rows 0 to 29, and needs one row more below them: a line
 // end written on row 29 would otherwise scroll the screen. A smaller window shows the top-left
 // part.

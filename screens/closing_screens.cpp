@@ -18,14 +18,14 @@ void ShowFarewell() {
 }  // namespace
 
 void EnterTextAndSave(const std::string& name) {
-  SetTextColor(7);
+  SetTextColor(kDefaultAttribute);
   // The trailing spaces blank the colour menu's prompt and labels on the same row.
   WriteAt(2, 1, "Enter your text and press enter to save it.                           ");
   SetTextColor(ChosenColor & 0xFFFF);
   MoveCursor(1, 3);
   const std::string text = ReadLine();
   WriteDocument(name, text);
-  SetTextColor(7);
+  SetTextColor(kDefaultAttribute);
   WriteAt(2, 1, "file has been saved.                       ");
   Pause(3000);
   ClearConsole();

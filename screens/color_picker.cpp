@@ -4,7 +4,7 @@
 #include "console/frame.h"
 #include "screens/screen_text.h"
 
-int ChosenColor = 7;
+int ChosenColor = kDefaultAttribute;
 
 void PickTextColor() {
   DrawScreenFrame();

@@ -1,5 +1,7 @@
 // Chooses the console before main runs: a drawn screen when standard output is a terminal that
-// can move its cursor, plain text otherwise.
+// can move its cursor, plain text otherwise. Doing it in a static initialiser is the design, not an
+// accident: every screen finds the console ready through ConsoleOutput, and main stays the plain
+// sequence of screens. The Windows build does the same in console/windows/open_console.cpp.
 #include "console/console.h"
 #include "console/plain_console.h"
 #include "console/posix/posix_device.h"

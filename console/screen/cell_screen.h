@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr uint16_t kDefaultAttribute = 7;  // light grey on black: the console's own look
+#include "console/console.h"
 
 // The glyph of the cell right of a wide character, which the character covers on the terminal.
 inline constexpr char32_t kWideRightHalf = 0xFFFFFFFF;

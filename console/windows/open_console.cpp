@@ -1,5 +1,6 @@
 // Chooses the console before main runs: the Windows console's own when it is standard input or
-// output, the plain one when both are files or pipes.
+// output, the plain one when both are files or pipes. A static initialiser on purpose, as on POSIX
+// (console/posix/open_console.cpp): every screen finds the console ready through ConsoleOutput.
 #include "console/console.h"
 #include "console/plain_console.h"
 #include "console/windows/windows_console.h"

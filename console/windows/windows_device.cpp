@@ -28,7 +28,7 @@ void WriteAll(HANDLE handle, std::string_view bytes) {
 // The console's colour when the program started, and the lowest row of the buffer the program
 // has drawn on, for the break handler, which runs in a thread of its own.
 HANDLE g_console_output = nullptr;
-WORD g_starting_attribute = 7;
+WORD g_starting_attribute = kDefaultAttribute;
 std::atomic<int> g_screen_bottom{-1};
 constexpr DWORD kLineEditSettleMilliseconds = 150;
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "console/console.h"
 #include "console/console_device.h"
 
 class WindowsDevice : public ConsoleDevice {
@@ -31,7 +32,7 @@ class WindowsDevice : public ConsoleDevice {
   bool input_is_console_;
   bool output_is_console_;
   bool input_ended_ = false;
-  uint16_t starting_attribute_ = 7;
+  uint16_t starting_attribute_ = kDefaultAttribute;
 };
 
 // The lowest row of the console's buffer that the program has drawn on since its screen was taken
