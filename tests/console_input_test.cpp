@@ -365,13 +365,13 @@ TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
   const std::string chunk(16, 'y');
   struct Run {
     int polled;
-    std::string_view message;  // empty: the line is read whole
+    std::string message;  // empty: the line is read whole
     int chunks;
     size_t shown;  // bytes echoed
   };
   const Run runs[] = {
-      {kKeyDigit1 + 4, InputChannel::kTooMuchInputMessage, 5, 0},  // polls 5, which never comes
-      {kKeyN, InputChannel::kLineTooLongMessage, 5, kBound + 1},   // then reads an endless line
+      {kKeyDigit1 + 4, InputChannel::TooMuchInputMessage(), 5, 0},  // polls 5, which never comes
+      {kKeyN, InputChannel::LineTooLongMessage(), 5, kBound + 1},   // then reads an endless line
       {kKeyN, {}, 3, 1 + 3 * chunk.size()},
   };
   for (const ScriptedDeviceOptions options : {ScriptedDeviceOptions{}, kPipe}) {

@@ -9,6 +9,16 @@ constexpr size_t kTextRunBytes = size_t{64} << 10;
 
 }  // namespace
 
+std::string InputChannel::TooMuchInputMessage() {
+  return "quillomat: over " + std::to_string(kMaxInputMebibytes) +
+         " MiB of input came without the key the program waits for";
+}
+
+std::string InputChannel::LineTooLongMessage() {
+  return "quillomat: a line of over " + std::to_string(kMaxInputMebibytes) +
+         " MiB was typed; the run ends unsaved";
+}
+
 bool InputChannel::PollKey(int virtual_key) {
   if (queue_.PollKey(virtual_key)) return true;
   if (!ended_ && poll_round_.StartsAgain(virtual_key)) {
@@ -45,7 +55,7 @@ bool InputChannel::Fill(int timeout_ms) {
                       line_being_read_);
         // A poll holds what it does not take; input that never brings its key must not grow
         // without bound.
-        if (queue_.MemoryUse() > max_input_bytes_) events_.EndRun(kTooMuchInputMessage);
+        if (queue_.MemoryUse() > max_input_bytes_) events_.EndRun(TooMuchInputMessage());
         return true;
       case ConsoleDevice::Wait::kTimeout:
         if (waited || timeout_ms == 0) return false;
@@ -104,7 +114,7 @@ std::string InputChannel::ReadEditedLine(LineEcho& echo) {
     } else {
       editor_.FeedText(text, echo);
     }
-    if (editor_.LineSize() > max_input_bytes_) events_.EndRun(kLineTooLongMessage);
+    if (editor_.LineSize() > max_input_bytes_) events_.EndRun(LineTooLongMessage());
     if (status == LineEditor::Status::kLineDone) {
       line_being_read_ = false;
       return editor_.TakeLine();
@@ -132,7 +142,7 @@ std::string InputChannel::ReadRawLine() {
       }
       line += static_cast<char>(byte);
     }
-    if (line.size() > max_input_bytes_) events_.EndRun(kLineTooLongMessage);
+    if (line.size() > max_input_bytes_) events_.EndRun(LineTooLongMessage());
     if (ended_) return line;
     Fill(ConsoleDevice::kNoTimeout);
   }

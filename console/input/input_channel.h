@@ -56,12 +56,12 @@ class InputChannel {
       "quillomat: the terminal went away or input could not be read; the run ends unsaved";
 
   // Input a poll may hold before it finds its key, and the longest line: far more than any
-  // paste, far less than memory. Past either the run ends rather than grow without bound.
-  static constexpr size_t kMaxInputBytes = size_t{16} << 20;
-  static constexpr std::string_view kTooMuchInputMessage =
-      "quillomat: over 16 MiB of input came without the key the program waits for";
-  static constexpr std::string_view kLineTooLongMessage =
-      "quillomat: a line of over 16 MiB was typed; the run ends unsaved";
+  // paste, far less than memory. Past either the run ends rather than grow without bound, with a
+  // message that gives the bound.
+  static constexpr size_t kMaxInputMebibytes = 16;
+  static constexpr size_t kMaxInputBytes = kMaxInputMebibytes << 20;
+  static std::string TooMuchInputMessage();
+  static std::string LineTooLongMessage();
 
  private:
   // Waits for more input, handling screen events on the way; false on a timeout or the end of
