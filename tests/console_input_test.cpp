@@ -269,11 +269,13 @@ TEST(InputWait, IdleWaitsBlockUntilInputComesWithNoDeadline) {
     int timed_waits;
   };
   const Row rows[] = {
-      {Wait::kForN, {{"x", 700}, {"\x1b", 1000}, {"n", 1000}}, 0},
-      {Wait::kForDigit, {{"x", 700}, {"\x1b", 1000}, {"3", 1000}}, 0},
-      {Wait::kLine, {{"x", 700}, {"y", 1000}, {"\r", 1000}}, 0},
-      {Wait::kLine, {{"x", 700}, {"\x1b", 1000}, {"\r", 1000}}, 1},
-      {Wait::kKey, {{"", 700, WindowSize{80, 24}}, {"q", 2000}}, 0},
+      {.wait = Wait::kForN, .steps = {{"x", 700}, {"\x1b", 1000}, {"n", 1000}}, .timed_waits = 0},
+      {.wait = Wait::kForDigit,
+       .steps = {{"x", 700}, {"\x1b", 1000}, {"3", 1000}},
+       .timed_waits = 0},
+      {.wait = Wait::kLine, .steps = {{"x", 700}, {"y", 1000}, {"\r", 1000}}, .timed_waits = 0},
+      {.wait = Wait::kLine, .steps = {{"x", 700}, {"\x1b", 1000}, {"\r", 1000}}, .timed_waits = 1},
+      {.wait = Wait::kKey, .steps = {{"", 700, WindowSize{80, 24}}, {"q", 2000}}, .timed_waits = 0},
   };
   for (const auto& [wait, steps, timed_waits] : rows) {
     SCOPED_TRACE(testing::PrintToString(steps.back().bytes));
@@ -365,14 +367,22 @@ TEST(InputBounds, EndlessInputEndsTheRunWithStatusOne) {
   const std::string chunk(16, 'y');
   struct Run {
     int polled;
-    std::string message;  // empty: the line is read whole
+    std::string message{};  // empty: the line is read whole
     int chunks;
     size_t shown;  // bytes echoed
   };
   const Run runs[] = {
-      {kKeyDigit1 + 4, InputChannel::TooMuchInputMessage(), 5, 0},  // polls 5, which never comes
-      {kKeyN, InputChannel::LineTooLongMessage(), 5, kBound + 1},   // then reads an endless line
-      {kKeyN, {}, 3, 1 + 3 * chunk.size()},
+      // Polls 5, which never comes.
+      {.polled = kKeyDigit1 + 4,
+       .message = InputChannel::TooMuchInputMessage(),
+       .chunks = 5,
+       .shown = 0},
+      // Polls N, then reads an endless line.
+      {.polled = kKeyN,
+       .message = InputChannel::LineTooLongMessage(),
+       .chunks = 5,
+       .shown = kBound + 1},
+      {.polled = kKeyN, .chunks = 3, .shown = 1 + 3 * chunk.size()},
   };
   for (const ScriptedDeviceOptions options : {ScriptedDeviceOptions{}, kPipe}) {
     for (const Run& run : runs) {

@@ -127,14 +127,14 @@ TEST(ScreenConsole, AWindowOfAnySizeShowsWhatTheCappedScreenHolds) {
   constexpr WindowSize kHuge{65535, 65535};
   const struct {
     WindowSize start;
-    std::optional<WindowSize> resize;
+    std::optional<WindowSize> resize{};
     int edge;  // where the echo wraps
     int box_left;
     int box_top;
   } runs[] = {
-      {kHuge, {}, 512, 242, 124},
-      {{120, 31}, kHuge, 512, 242, 124},
-      {kHuge, WindowSize{80, 24}, 80, 26, 8},
+      {.start = kHuge, .edge = 512, .box_left = 242, .box_top = 124},
+      {.start = {120, 31}, .resize = kHuge, .edge = 512, .box_left = 242, .box_top = 124},
+      {.start = kHuge, .resize = WindowSize{80, 24}, .edge = 80, .box_left = 26, .box_top = 8},
   };
   for (const auto& run : runs) {
     TestConsole test({"x", "ab\r", "\r"}, {.size = run.start});
