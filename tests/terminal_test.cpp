@@ -161,10 +161,12 @@ TEST(Terminal, OneWholeRunScreenByScreenThenTheTerminalIsRestored) {
 // Every signal whose default action ends the process; a key sends it where there is one. Also on
 // a terminal without an alternate screen; on one that stopped reading (a frozen link) after a few
 // hundred resizes filled its buffer: the handler gives up on the screen there, and the process
-// still ends at once, with the keyboard's modes put back; and in a Latin-1 locale, whose terminal
-// draws the frames with its DEC line-drawing set and reads keys a byte a character.
+// still ends at once, with the keyboard's modes put back; in a Latin-1 locale, whose terminal
+// draws the frames with its DEC line-drawing set and reads keys a byte a character; and after a
+// stop from outside (SIGSTOP, which the program cannot see) and a continue, which must draw the
+// screen again: something else cleared it meanwhile.
 TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
-  enum class Shown { kAltScreen, kNoAltScreen, kStalled, kLatin1 };
+  enum class Shown { kAltScreen, kNoAltScreen, kStalled, kLatin1, kStoppedFromOutside };
   struct Row {
     int signal_number;
     const char* key;
@@ -175,13 +177,14 @@ TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
                               {SIGPROF, ""},    {SIGXCPU, ""},     {SIGSYS, ""}};
   signals.insert(signals.end(), {{SIGINT, "\x03", Shown::kNoAltScreen},
                                  {SIGTERM, "", Shown::kStalled},
-                                 {SIGINT, "\x03", Shown::kLatin1}});
+                                 {SIGINT, "\x03", Shown::kLatin1},
+                                 {SIGTERM, "", Shown::kStoppedFromOutside}});
 #if defined(SIGRTMIN) && defined(SIGRTMAX)  // macOS has no real-time signals
   signals.insert(signals.end(), {{SIGRTMIN + 1, ""}, {SIGRTMAX, ""}});
 #endif
   for (const auto& [signal_number, key, shown] : signals) {
     const char* const on[] = {"", " without an alternate screen", " on a stalled terminal",
-                              " in Latin-1"};
+                              " in Latin-1", " after a stop from outside"};
     SCOPED_TRACE(strsignal(signal_number) + std::string(on[static_cast<int>(shown)]));
     Session s;
     s.has_alt_screen = shown != Shown::kNoAltScreen;
@@ -210,6 +213,15 @@ TEST(Terminal, SignalsEndItTheDefaultWayWithTheTerminalRestored) {
         s.terminal.Resize(120 - resize % 2, 31);
         usleep(2000);
       }
+    }
+    if (shown == Shown::kStoppedFromOutside) {
+      s.terminal.Signal(SIGSTOP);
+      ASSERT_TRUE(s.terminal.WaitForStop(kTimeoutMs));
+      // Cleared, not resized: a resize would redraw the screen on its own.
+      s.terminal.PrintAsShell("\x1b[H\x1b[2J");
+      ASSERT_TRUE(s.terminal.WaitFor([&] { return s.terminal.CharAt(47, 8) == U' '; }, kTimeoutMs));
+      s.terminal.Signal(SIGCONT);
+      EXPECT_TRUE(s.Shows(kWelcomeLine));
     }
     *key ? s.terminal.Send(key) : s.terminal.Signal(signal_number);
     ASSERT_TRUE(s.terminal.WaitForExit(kTimeoutMs));

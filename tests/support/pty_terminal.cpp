@@ -281,6 +281,12 @@ bool PtyTerminal::WaitForExit(int timeout_ms) {
   return exited;
 }
 
+bool PtyTerminal::WaitForStop(int timeout_ms) {
+  int status = 0;
+  return WaitFor([&] { return waitpid(pid_, &status, WUNTRACED | WNOHANG) == pid_; }, timeout_ms) &&
+         WIFSTOPPED(status);
+}
+
 char32_t PtyTerminal::CharAt(int column, int row) {
   Pump();
   const uint32_t glyph = CellOf(vterm_, column, row).chars[0];

@@ -63,6 +63,7 @@ class PtyTerminal {
   bool WaitFor(const std::function<bool()>& done, int timeout_ms);
   bool WaitForText(std::string_view utf8, int timeout_ms);
   bool WaitForExit(int timeout_ms);
+  bool WaitForStop(int timeout_ms);           // by SIGSTOP, say
   int ExitStatus() const { return status_; }  // as waitpid gives it
   pid_t SessionId() const { return pid_; }    // the program leads its session
 
