@@ -488,6 +488,11 @@ TEST_F(DocumentIdentity, OwnerGroupAndPermissionsStay) {
        .who = Who::kNobody,
        .in_place = true,
        .make = Document(kNobody, 0, 0644, 01777)},
+      {.what = "nobody's own file, which nobody may write but not read: no copy can take on its "
+               "attributes",
+       .who = Who::kNobody,
+       .in_place = true,
+       .make = Document(kNobody, kNobody, 0200, 01777)},
       {.what = "another user's file in a shared sticky folder, at creation",
        .who = Who::kRoot,
        .holds = {{"txt/notes.txt", "old"}},
