@@ -65,6 +65,7 @@ struct NameCase {
   std::string created = "";               // the document made, or empty when the name must fail
   std::string shown = name;               // the name as the creation notice shows it
   int cells = -1;                         // the cells it takes there, when not one for each byte
+  bool plain_output = false;              // to a file or a pipe, not a screen
 };
 
 TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
@@ -93,6 +94,7 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
        .cells = 8},
 #endif
       {.name = "x", .folders = {"-txt"}},
+      {.name = "x", .folders = {"-txt"}, .plain_output = true},
       {.name = "../x"},
       {.name = "a/../../x", .folders = {"txt/a"}},
       {.name = "..", .created = "txt/...txt"},
@@ -102,7 +104,7 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
       {.name = std::string(100, 'n'), .created = "txt/" + std::string(100, 'n') + ".txt"},
   };
   for (const NameCase& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.name));
+    SCOPED_TRACE(testing::PrintToString(c.name) + (c.plain_output ? " to plain output" : ""));
     WorkingTempDir dir;
     for (const std::string& folder : c.folders) {
       folder == "-txt" ? std::filesystem::remove(dir.Path("txt"))
@@ -110,6 +112,9 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
     }
     auto expected = dir.Entries();
     TestConsole test({}, kNoKeyboard);
+    ScriptedDevice plain_device({}, kNoKeyboard);
+    PlainConsole plain(plain_device);
+    if (c.plain_output) ConsoleOutput = &plain;  // until the test console puts its own back
     const auto ended = EndingOf([&] { CreateDocument(c.name); });
     if (c.created.empty()) {
       ASSERT_TRUE(ended);
