@@ -162,12 +162,14 @@ TEST(LineEditor, CtrlDEndsInputOnlyOnAnEmptyLineBeingRead) {
   EXPECT_EQ(ReadLine(), "");
 }
 
-// Each input is typed while the keys N and 1 to 9 are polled; the line read next takes it all.
+// Each input is typed while the keys N and 1 to 9 are polled, after a line read where a row says
+// so; the line read next takes it all.
 TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
   struct Case {
     std::string keys;
     std::string pressed;
     std::string line;
+    bool after_a_line = false;
   };
   const Case cases[] = {
       {"\x1b[3~\x1b[15~\x1b[1;5C\x1b[5~\x1b[6~\x1b[2;3~", "", ""},  // editing and function keys
@@ -182,10 +184,15 @@ TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
        "4\x1bn",
        "N4", ""},  // Alt+4 and Alt+n press their keys but type nothing
       {"N7", "N7", "N7"},
+      {"\x04N", "N", "N", true},  // Ctrl+D, the line before it over, ends nothing
   };
   for (const Case& c : cases) {
     // Each round but the first waits for the next chunk: the keys, then the Enter.
-    TestConsole test({c.keys});
+    TestConsole test(c.after_a_line ? std::vector<std::string>{"name\r", c.keys}
+                                    : std::vector<std::string>{c.keys});
+    if (c.after_a_line) {
+      EXPECT_EQ(ReadLine(), "name");
+    }
     test.device.steps.push_back({"\r", kLater});
     std::string pressed;
     for (int round = 0; round < 3; ++round) {

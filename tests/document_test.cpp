@@ -37,6 +37,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -60,44 +61,50 @@ constexpr ScriptedDeviceOptions kNoKeyboard{.input_is_terminal = false};
 
 struct NameCase {
   std::string name;
-  std::vector<std::string> folders;  // made before the run; "-txt" removes txt/
-  std::string created;               // the document made, or empty when the name must fail
-  std::string shown = name;          // the name as the creation notice shows it
-  int cells = -1;                    // the cells it takes there, when not one for each byte
+  std::vector<std::string> folders = {};  // made before the run; "-txt" removes txt/
+  std::string created = "";               // the document made, or empty when the name must fail
+  std::string shown = name;               // the name as the creation notice shows it
+  int cells = -1;                         // the cells it takes there, when not one for each byte
+  bool plain_output = false;              // to a file or a pipe, not a screen
 };
 
 TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
   const NameCase cases[] = {
-      {"", {}, "txt/.txt"},
-      {"my notes", {}, "txt/my notes.txt"},
-      {"a/b", {"txt/a"}, "txt/a/b.txt"},
-      {"a/b", {}, ""},
-      {"/tmp/x", {"txt/tmp"}, "txt/tmp/x.txt"},
+      {.name = "", .created = "txt/.txt"},
+      {.name = "my notes", .created = "txt/my notes.txt"},
+      {.name = "a/b", .folders = {"txt/a"}, .created = "txt/a/b.txt"},
+      {.name = "a/b"},
+      {.name = "/tmp/x", .folders = {"txt/tmp"}, .created = "txt/tmp/x.txt"},
 #ifdef _WIN32
-      {"a\\b", {"txt/a"}, "txt/a/b.txt"},
-      {"..\\x", {}, ""},
-      {"a\\..\\..\\x", {"txt/a"}, ""},
-      {"x\x1b[2J\a", {}, ""},  // no control characters in Windows file names
-      {"a:b", {}, ""},         // a stream inside a file
-      {"CON", {}, ""},         // devices, in any folder (the names in WindowsDocumentNames)
-      {"a/Com1", {"txt/a"}, ""},
+      {.name = "a\\b", .folders = {"txt/a"}, .created = "txt/a/b.txt"},
+      {.name = "..\\x"},
+      {.name = "a\\..\\..\\x", .folders = {"txt/a"}},
+      {.name = "x\x1b[2J\a"},  // no control characters in Windows file names
+      {.name = "a:b"},         // a stream inside a file
+      {.name = "CON"},         // devices, in any folder (the names in WindowsDocumentNames)
+      {.name = "a/Com1", .folders = {"txt/a"}},
 #else
-      {"x\x1b[2J\a", {}, "txt/x\x1b[2J\a.txt", "x␛[2J␇"},
-      // Names typed in UTF-8; Windows reads them in the console's code page.
-      {"cafe\u0301", {}, "txt/cafe\u0301.txt", "cafe\u0301", 4},  // the accent on its letter
-      {"\u202Etxt.exe", {}, "txt/\u202Etxt.exe.txt", "\uFFFDtxt.exe", 8},  // shown, not obeyed
+      {.name = "x\x1b[2J\a", .created = "txt/x\x1b[2J\a.txt", .shown = "x␛[2J␇"},
+      // Names typed in UTF-8; Windows reads them in the console's code page. The accent goes on
+      // its letter; a right-to-left override is shown, not obeyed.
+      {.name = "cafe\u0301", .created = "txt/cafe\u0301.txt", .shown = "cafe\u0301", .cells = 4},
+      {.name = "\u202Etxt.exe",
+       .created = "txt/\u202Etxt.exe.txt",
+       .shown = "\uFFFDtxt.exe",
+       .cells = 8},
 #endif
-      {"x", {"-txt"}, ""},
-      {"../x", {}, ""},
-      {"a/../../x", {"txt/a"}, ""},
-      {"..", {}, "txt/...txt"},
-      {std::string("a\0b", 3), {}, ""},
+      {.name = "x", .folders = {"-txt"}},
+      {.name = "x", .folders = {"-txt"}, .plain_output = true},
+      {.name = "../x"},
+      {.name = "a/../../x", .folders = {"txt/a"}},
+      {.name = "..", .created = "txt/...txt"},
+      {.name = std::string("a\0b", 3)},
       // The notice runs past the screen's right edge and on in the next row, where the cells
       // read on, losing no character at the wrap.
-      {std::string(100, 'n'), {}, "txt/" + std::string(100, 'n') + ".txt"},
+      {.name = std::string(100, 'n'), .created = "txt/" + std::string(100, 'n') + ".txt"},
   };
   for (const NameCase& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.name));
+    SCOPED_TRACE(testing::PrintToString(c.name) + (c.plain_output ? " to plain output" : ""));
     WorkingTempDir dir;
     for (const std::string& folder : c.folders) {
       folder == "-txt" ? std::filesystem::remove(dir.Path("txt"))
@@ -105,6 +112,9 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
     }
     auto expected = dir.Entries();
     TestConsole test({}, kNoKeyboard);
+    ScriptedDevice plain_device({}, kNoKeyboard);
+    PlainConsole plain(plain_device);
+    if (c.plain_output) ConsoleOutput = &plain;  // until the test console puts its own back
     const auto ended = EndingOf([&] { CreateDocument(c.name); });
     if (c.created.empty()) {
       ASSERT_TRUE(ended);
@@ -124,10 +134,16 @@ TEST(CreateDocument, PutsTheDocumentWhereTheNameSaysOrFailsCreatingNothing) {
 
 // Checked on every platform; only the Windows build refuses them.
 TEST(WindowsDocumentNames, RefusesDevicesAndStreamsOnly) {
-  const std::pair<std::string_view, bool> cases[] = {
-      {"CON", true},      {"con.txt", true}, {"COM1 ", true},         {"LPT9", true},
-      {"CONOUT$", true},  {"a:b", true},     {"COM0", false},         {"com10", false},
-      {"CONSOLE", false}, {"notes", false},  {"my notes.txt", false},
+  const struct {
+    std::string_view name;
+    bool refused;
+  } cases[] = {
+      {.name = "CON", .refused = true},           {.name = "con.txt", .refused = true},
+      {.name = "COM1 ", .refused = true},         {.name = "LPT9", .refused = true},
+      {.name = "CONOUT$", .refused = true},       {.name = "a:b", .refused = true},
+      {.name = "COM0", .refused = false},         {.name = "com10", .refused = false},
+      {.name = "CONSOLE", .refused = false},      {.name = "notes", .refused = false},
+      {.name = "my notes.txt", .refused = false},
   };
   for (const auto& [name, refused] : cases) {
     EXPECT_EQ(IsRefusedWindowsName(name), refused) << name;
@@ -308,237 +324,62 @@ enum class Who { kAnyone, kRoot, kNobody };  // kRoot: makes another user's file
 struct IdentityCase {
   const char* what;
   Who who;
-  std::string ending;                        // "" when it saves
-  std::map<std::string, std::string> holds;  // files and what they hold afterwards
-  bool in_place;                             // the file the document leads to keeps its inode
+  std::string ending = "";  // "" when it saves
+  // Files and what they hold afterwards; by default the document holds the new text.
+  std::map<std::string, std::string> holds = {{"txt/notes.txt", kText}};
+  bool in_place = false;  // the file the document leads to keeps its inode
   std::function<void(TempDir&)> make;
   const char* created = nullptr;  // a name to create instead of saving "notes"
   std::function<void(const TempDir&)> check = nullptr;
   std::string text = kText;  // what is saved
 };
 
-TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
-  const auto document = [](uid_t user, gid_t group, mode_t mode, mode_t folder_mode) {
-    return [=](TempDir& dir) {
-      dir.Write("txt/notes.txt", "old");
-      Own(dir, "txt/notes.txt", user, group, mode);
-      EXPECT_EQ(chmod(dir.Path("txt").c_str(), folder_mode), 0);
-    };
+// The document, holding "old", with its owner, group and permissions, in a txt/ of this mode.
+std::function<void(TempDir&)> Document(uid_t user, gid_t group, mode_t mode, mode_t folder_mode) {
+  return [=](TempDir& dir) {
+    dir.Write("txt/notes.txt", "old");
+    Own(dir, "txt/notes.txt", user, group, mode);
+    EXPECT_EQ(chmod(dir.Path("txt").c_str(), folder_mode), 0);
   };
-  const auto linked_to_secret = [](mode_t folder_mode) {
-    return [=](TempDir& dir) {
-      MakeSecret(dir);
-      EXPECT_EQ(chmod(dir.Path("txt").c_str(), folder_mode), 0);
-      ForeignLink(dir, "../secret", "txt/notes.txt");
-    };
+}
+
+// Another user's link from the document to a file only root may read, in a txt/ of this mode.
+std::function<void(TempDir&)> LinkedToSecret(mode_t folder_mode) {
+  return [=](TempDir& dir) {
+    MakeSecret(dir);
+    EXPECT_EQ(chmod(dir.Path("txt").c_str(), folder_mode), 0);
+    ForeignLink(dir, "../secret", "txt/notes.txt");
   };
-  // A folder outside txt/ and another user's link to it, in the place of `link`.
-  const auto linked_folder = [](const char* target, const char* link) {
-    return [=](TempDir& dir) {
-      std::filesystem::remove(dir.Path(link));
-      std::filesystem::create_directory(dir.Path("elsewhere"));
-      ForeignLink(dir, target, link);
-    };
+}
+
+// A folder outside txt/ and another user's link to it, in the place of `link`.
+std::function<void(TempDir&)> LinkedFolder(const char* target, const char* link) {
+  return [=](TempDir& dir) {
+    std::filesystem::remove(dir.Path(link));
+    std::filesystem::create_directory(dir.Path("elsewhere"));
+    ForeignLink(dir, target, link);
   };
-  const auto fifo = [](TempDir& dir) {
-    ASSERT_EQ(mkfifo(dir.Path("txt/notes.txt").c_str(), 0666), 0);
-  };
-  const std::map<std::string, std::string> saved = {{"txt/notes.txt", kText}};
+}
+
+void MakeFifo(TempDir& dir) {
+  ASSERT_EQ(mkfifo(dir.Path("txt/notes.txt").c_str(), 0666), 0);
+}
+
+// Each case makes txt/notes.txt (or what stands in its place) in a fresh folder, then saves it or
+// creates a document, as root or user nobody in a child process; the save keeps what the
+// document is: a link stays a link, a FIFO a FIFO, owner, group, permissions and attributes stay,
+// and no temporary file is left.
+class DocumentIdentity : public testing::Test {
+ protected:
+  void Run(std::span<const IdentityCase> cases);
+
   const std::map<std::string, std::string> secret_kept = {{"secret", "root only"}};
   int reader = -1;
   pid_t other_writer = -1;
   std::string unsupported;  // what the system lacks for a case, which is then skipped
-  const IdentityCase cases[] = {
-      {"a new document", Who::kAnyone, "", saved, false,
-       [](TempDir& dir) { dir.Write("reference", ""); }, nullptr,
-       [](const TempDir& dir) {
-         EXPECT_EQ(StatusOf(dir, "txt/notes.txt").st_mode, StatusOf(dir, "reference").st_mode);
-       }},
-      {"a file of one's own", Who::kAnyone, "", saved, false,
-       document(geteuid(), getegid(), 0640, 0755)},
-      {"second hard links, and another run saving in place at the same time",
-       Who::kAnyone,
-       "",
-       {{"txt/notes.txt", kText}, {"txt/copy.txt", kText}, {"outside", kText}},
-       true,
-       [&](TempDir& dir) {
-         dir.Write("txt/notes.txt", "old");
-         std::filesystem::create_hard_link(dir.Path("txt/notes.txt"), dir.Path("txt/copy.txt"));
-         std::filesystem::create_hard_link(dir.Path("txt/notes.txt"), dir.Path("outside"));
-         // The other run has written its longer text and cuts the file to its length later.
-         int written[2];
-         ASSERT_EQ(pipe(written), 0);
-         other_writer = fork();
-         if (other_writer == 0) {
-           const std::string_view text = "the other run's longer text";
-           const int fd = open(dir.Path("txt/notes.txt").c_str(), O_RDWR);
-           if (flock(fd, LOCK_EX) != 0 || write(fd, text.data(), text.size()) < 0) _exit(1);
-           close(written[1]);
-           std::this_thread::sleep_for(std::chrono::milliseconds(300));
-           _exit(ftruncate(fd, static_cast<off_t>(text.size())) == 0 ? 0 : 1);
-         }
-         close(written[1]);
-         char none = 0;
-         EXPECT_EQ(read(written[0], &none, 1), 0);
-         close(written[0]);
-       }},
-      {"a document user nobody may write but not read, in a folder nobody cannot write to",
-       Who::kNobody, "", saved, true, document(0, 0, 0622, 0755)},
-      {"the same, with a file size limit the new text passes: nothing to put back, so untouched",
-       Who::kNobody,
-       kSaveFailed,
-       {{"txt/notes.txt", "old"}},
-       true,
-       [&](TempDir& dir) {
-         document(0, 0, 0622, 0755)(dir);
-         LimitFileSize(3);  // the save's child inherits it
-       }},
-      {"another user's file", Who::kRoot, "", saved, false, document(kNobody, kNobody, 0640, 0755)},
-      {"a file of nobody's group", Who::kNobody, "", saved, true,
-       document(0, kNobody, 0664, 01777)},
-      {"nobody's own file in root's group", Who::kNobody, "", saved, true,
-       document(kNobody, 0, 0644, 01777)},
-      {"another user's file in a shared sticky folder, at creation",
-       Who::kRoot,
-       "",
-       {{"txt/notes.txt", "old"}},
-       true,
-       document(kNobody, kNobody, 0644, 01777),
-       "notes"},
-#ifdef __linux__
-      {"an access ACL and a user attribute", Who::kRoot, "", saved, false,
-       [&](TempDir& dir) {
-         document(geteuid(), getegid(), 0640, 0755)(dir);
-         const std::string path = dir.Path("txt/notes.txt");
-         const std::string_view acl = kAclLettingNobodyWrite;
-         if (setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
-             setxattr(path.c_str(), "user.topic", "diary", 5, 0) != 0) {
-           unsupported = "ACLs and user attributes";
-         }
-       },
-       nullptr,
-       [](const TempDir& dir) {
-         if (!OthersCanReach(std::filesystem::current_path())) return;
-         ASSERT_EQ(seteuid(kNobody), 0);
-         EXPECT_EQ(faccessat(AT_FDCWD, dir.Path("txt/notes.txt").c_str(), W_OK, AT_EACCESS), 0);
-         ASSERT_EQ(seteuid(0), 0);
-       }},
-      {"an attribute user nobody may not set, on nobody's own file", Who::kNobody, "", saved, true,
-       [&](TempDir& dir) {
-         document(kNobody, kNobody, 0644, 01777)(dir);
-         if (setxattr(dir.Path("txt/notes.txt").c_str(), "security.quillomat", "x", 1, 0) != 0) {
-           unsupported = "security attributes";
-         }
-       }},
-      {"a file bound over the document, as containers mount one",
-       Who::kRoot,
-       "",
-       {{"txt/notes.txt", kText}, {"real", kText}},
-       true,
-       [&](TempDir& dir) {
-         dir.Write("real", "old");
-         dir.Write("txt/notes.txt", "");
-         if (!MountPrivately(dir.Path("real").c_str(), dir.Path("txt/notes.txt"), nullptr, MS_BIND,
-                             nullptr)) {
-           unsupported = "mounting";
-         }
-       },
-       nullptr,
-       [](const TempDir& dir) { umount2(dir.Path("txt/notes.txt").c_str(), MNT_DETACH); }},
-      {"a document user nobody may write but not read, on a full disk: untouched",
-       Who::kNobody,
-       kSaveFailed,
-       {{"txt/notes.txt", "old"}},
-       true,
-       [&](TempDir& dir) {
-         if (!MountPrivately("tmpfs", dir.Path("txt"), "tmpfs", 0, "size=64k,mode=0755")) {
-           unsupported = "mounting";
-           return;
-         }
-         document(0, 0, 0622, 0755)(dir);
-         dir.Write("txt/filler", std::string(1 << 20, 'x'));  // as much of it as fits
-       },
-       nullptr,
-       [](const TempDir& dir) { umount2(dir.Path("txt").c_str(), MNT_DETACH); },
-       std::string(80001, 'n')},
-#endif
-      {"a link to a device",
-       Who::kAnyone,
-       "",
-       {},
-       true,
-       [](TempDir& dir) {
-         // A node of /dev/null's own where one may be made and used, else /dev/null itself.
-         struct stat null {};
-         stat("/dev/null", &null);
-         std::filesystem::create_directory(dir.Path("devices"));
-         const std::string node = dir.Path("devices/null");
-         const int fd = mknod(node.c_str(), S_IFCHR | 0666, null.st_rdev) == 0
-                            ? open(node.c_str(), O_WRONLY)
-                            : -1;
-         if (fd >= 0) close(fd);
-         std::filesystem::create_symlink(fd >= 0 ? "../devices/null" : "/dev/null",
-                                         dir.Path("txt/notes.txt"));
-       }},
-      {"a FIFO with a reader",
-       Who::kAnyone,
-       "",
-       {},
-       true,
-       [&](TempDir& dir) {
-         fifo(dir);
-         reader = open(dir.Path("txt/notes.txt").c_str(), O_RDONLY | O_NONBLOCK);
-       },
-       nullptr,
-       [&](const TempDir&) {
-         std::string received(100, '\0');
-         received.resize(static_cast<size_t>(
-             std::max<ssize_t>(read(reader, received.data(), received.size()), 0)));
-         close(reader);
-         EXPECT_EQ(received, kText);
-       }},
-      {"a FIFO nobody reads", Who::kAnyone, kSaveFailed, {}, true, fifo},
-      {"another user's link, at the save", Who::kRoot, kSaveFailed, secret_kept, true,
-       linked_to_secret(01777)},
-      {"another user's link, at creation", Who::kRoot, kCreateFailed, secret_kept, true,
-       linked_to_secret(01777), "notes"},
-      {"one's own link swapped for another user's after creation",
-       Who::kRoot,
-       kSaveFailed,
-       {{"secret", "root only"}, {"reference", ""}},
-       true,
-       [&](TempDir& dir) {
-         dir.Write("reference", "");
-         std::filesystem::create_symlink("../reference", dir.Path("txt/notes.txt"));
-         TestConsole test({}, kNoKeyboard);
-         CreateDocument("notes");
-         std::filesystem::remove(dir.Path("txt/notes.txt"));
-         linked_to_secret(0777)(dir);
-       }},
-      {"another user's link to a folder",
-       Who::kRoot,
-       kCreateFailed,
-       {},
-       false,
-       linked_folder("../elsewhere", "txt/sub"),
-       "sub/x"},
-      {"txt itself another user's link",
-       Who::kRoot,
-       kCreateFailed,
-       {},
-       false,
-       linked_folder("elsewhere", "txt"),
-       "notes"},
-      {"one's own link",
-       Who::kAnyone,
-       "",
-       {{"reference", kText}},
-       false,
-       [](TempDir& dir) {
-         dir.Write("reference", "old");
-         std::filesystem::create_symlink("../reference", dir.Path("txt/notes.txt"));
-       }},
-  };
+};
+
+void DocumentIdentity::Run(std::span<const IdentityCase> cases) {
   int skipped = 0;
   std::string lacking;
   for (const IdentityCase& c : cases) {
@@ -594,6 +435,266 @@ TEST(WriteDocument, KeepsWhatTheDocumentIsAndFollowsOnlyTrustedLinks) {
     GTEST_SKIP() << skipped << " cases need root (they save as or make files of user 65534) and a "
                  << "temporary folder that other users can reach" << lacking;
   }
+}
+
+TEST_F(DocumentIdentity, OwnerGroupAndPermissionsStay) {
+  const IdentityCase cases[] = {
+      {.what = "a new document",
+       .who = Who::kAnyone,
+       .make = [](TempDir& dir) { dir.Write("reference", ""); },
+       .check =
+           [](const TempDir& dir) {
+             EXPECT_EQ(StatusOf(dir, "txt/notes.txt").st_mode, StatusOf(dir, "reference").st_mode);
+           }},
+      {.what = "a file of one's own",
+       .who = Who::kAnyone,
+       .make = Document(geteuid(), getegid(), 0640, 0755)},
+      {.what = "a document user nobody may write but not read, in a folder nobody cannot write to",
+       .who = Who::kNobody,
+       .in_place = true,
+       .make = Document(0, 0, 0622, 0755)},
+      {.what = "the same, with a file size limit the new text passes: nothing to put back, so "
+               "untouched",
+       .who = Who::kNobody,
+       .ending = kSaveFailed,
+       .holds = {{"txt/notes.txt", "old"}},
+       .in_place = true,
+       .make =
+           [&](TempDir& dir) {
+             Document(0, 0, 0622, 0755)(dir);
+             LimitFileSize(3);  // the save's child inherits it
+           }},
+#ifdef __linux__
+      {.what = "a document user nobody may write but not read, on a full disk: untouched",
+       .who = Who::kNobody,
+       .ending = kSaveFailed,
+       .holds = {{"txt/notes.txt", "old"}},
+       .in_place = true,
+       .make =
+           [&](TempDir& dir) {
+             if (!MountPrivately("tmpfs", dir.Path("txt"), "tmpfs", 0, "size=64k,mode=0755")) {
+               unsupported = "mounting";
+               return;
+             }
+             Document(0, 0, 0622, 0755)(dir);
+             dir.Write("txt/filler", std::string(1 << 20, 'x'));  // as much of it as fits
+           },
+       .check = [](const TempDir& dir) { umount2(dir.Path("txt").c_str(), MNT_DETACH); },
+       .text = std::string(80001, 'n')},
+#endif
+      {.what = "another user's file",
+       .who = Who::kRoot,
+       .make = Document(kNobody, kNobody, 0640, 0755)},
+      {.what = "a file of nobody's group",
+       .who = Who::kNobody,
+       .in_place = true,
+       .make = Document(0, kNobody, 0664, 01777)},
+      {.what = "nobody's own file in root's group",
+       .who = Who::kNobody,
+       .in_place = true,
+       .make = Document(kNobody, 0, 0644, 01777)},
+      {.what = "nobody's own file, which nobody may write but not read: no copy can take on its "
+               "attributes",
+       .who = Who::kNobody,
+       .in_place = true,
+       .make = Document(kNobody, kNobody, 0200, 01777)},
+      {.what = "another user's file in a shared sticky folder, at creation",
+       .who = Who::kRoot,
+       .holds = {{"txt/notes.txt", "old"}},
+       .in_place = true,
+       .make = Document(kNobody, kNobody, 0644, 01777),
+       .created = "notes"},
+  };
+  Run(cases);
+}
+
+#ifdef __linux__
+TEST_F(DocumentIdentity, AccessListsAndAttributesStay) {
+  const IdentityCase cases[] = {
+      {.what = "an access ACL and a user attribute",
+       .who = Who::kRoot,
+       .make =
+           [&](TempDir& dir) {
+             Document(geteuid(), getegid(), 0640, 0755)(dir);
+             const std::string path = dir.Path("txt/notes.txt");
+             const std::string_view acl = kAclLettingNobodyWrite;
+             if (setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) !=
+                     0 ||
+                 setxattr(path.c_str(), "user.topic", "diary", 5, 0) != 0) {
+               unsupported = "ACLs and user attributes";
+             }
+           },
+       .check =
+           [](const TempDir& dir) {
+             if (!OthersCanReach(std::filesystem::current_path())) return;
+             ASSERT_EQ(seteuid(kNobody), 0);
+             EXPECT_EQ(faccessat(AT_FDCWD, dir.Path("txt/notes.txt").c_str(), W_OK, AT_EACCESS), 0);
+             ASSERT_EQ(seteuid(0), 0);
+           }},
+      {.what = "an attribute user nobody may not set, on nobody's own file",
+       .who = Who::kNobody,
+       .in_place = true,
+       .make =
+           [&](TempDir& dir) {
+             Document(kNobody, kNobody, 0644, 01777)(dir);
+             if (setxattr(dir.Path("txt/notes.txt").c_str(), "security.quillomat", "x", 1, 0) !=
+                 0) {
+               unsupported = "security attributes";
+             }
+           }},
+  };
+  Run(cases);
+}
+#endif
+
+// The file's other names (second hard links, a file bound over the document) hold the new text
+// too, and a save in place waits for another writer.
+TEST_F(DocumentIdentity, OtherNamesOfTheFileStayAndAnotherWriterIsWaitedFor) {
+  const IdentityCase cases[] = {
+      {.what = "second hard links, and another run saving in place at the same time",
+       .who = Who::kAnyone,
+       .holds = {{"txt/notes.txt", kText}, {"txt/copy.txt", kText}, {"outside", kText}},
+       .in_place = true,
+       .make =
+           [&](TempDir& dir) {
+             dir.Write("txt/notes.txt", "old");
+             std::filesystem::create_hard_link(dir.Path("txt/notes.txt"), dir.Path("txt/copy.txt"));
+             std::filesystem::create_hard_link(dir.Path("txt/notes.txt"), dir.Path("outside"));
+             // The other run has written its longer text and cuts the file to its length later.
+             int written[2];
+             ASSERT_EQ(pipe(written), 0);
+             other_writer = fork();
+             if (other_writer == 0) {
+               const std::string_view text = "the other run's longer text";
+               const int fd = open(dir.Path("txt/notes.txt").c_str(), O_RDWR);
+               if (flock(fd, LOCK_EX) != 0 || write(fd, text.data(), text.size()) < 0) _exit(1);
+               close(written[1]);
+               std::this_thread::sleep_for(std::chrono::milliseconds(300));
+               _exit(ftruncate(fd, static_cast<off_t>(text.size())) == 0 ? 0 : 1);
+             }
+             close(written[1]);
+             char none = 0;
+             EXPECT_EQ(read(written[0], &none, 1), 0);
+             close(written[0]);
+           }},
+#ifdef __linux__
+      {.what = "a file bound over the document, as containers mount one",
+       .who = Who::kRoot,
+       .holds = {{"txt/notes.txt", kText}, {"real", kText}},
+       .in_place = true,
+       .make =
+           [&](TempDir& dir) {
+             dir.Write("real", "old");
+             dir.Write("txt/notes.txt", "");
+             if (!MountPrivately(dir.Path("real").c_str(), dir.Path("txt/notes.txt"), nullptr,
+                                 MS_BIND, nullptr)) {
+               unsupported = "mounting";
+             }
+           },
+       .check = [](const TempDir& dir) { umount2(dir.Path("txt/notes.txt").c_str(), MNT_DETACH); }},
+#endif
+  };
+  Run(cases);
+}
+
+TEST_F(DocumentIdentity, DevicesAndFifosAreWrittenInto) {
+  const IdentityCase cases[] = {
+      {.what = "a link to a device",
+       .who = Who::kAnyone,
+       .holds = {},
+       .in_place = true,
+       .make =
+           [](TempDir& dir) {
+             // A node of /dev/null's own where one may be made and used, else /dev/null itself.
+             struct stat null {};
+             stat("/dev/null", &null);
+             std::filesystem::create_directory(dir.Path("devices"));
+             const std::string node = dir.Path("devices/null");
+             const int fd = mknod(node.c_str(), S_IFCHR | 0666, null.st_rdev) == 0
+                                ? open(node.c_str(), O_WRONLY)
+                                : -1;
+             if (fd >= 0) close(fd);
+             std::filesystem::create_symlink(fd >= 0 ? "../devices/null" : "/dev/null",
+                                             dir.Path("txt/notes.txt"));
+           }},
+      {.what = "a FIFO with a reader",
+       .who = Who::kAnyone,
+       .holds = {},
+       .in_place = true,
+       .make =
+           [&](TempDir& dir) {
+             MakeFifo(dir);
+             reader = open(dir.Path("txt/notes.txt").c_str(), O_RDONLY | O_NONBLOCK);
+           },
+       .check =
+           [&](const TempDir&) {
+             std::string received(100, '\0');
+             received.resize(static_cast<size_t>(
+                 std::max<ssize_t>(read(reader, received.data(), received.size()), 0)));
+             close(reader);
+             EXPECT_EQ(received, kText);
+           }},
+      {.what = "a FIFO nobody reads",
+       .who = Who::kAnyone,
+       .ending = kSaveFailed,
+       .holds = {},
+       .in_place = true,
+       .make = MakeFifo},
+  };
+  Run(cases);
+}
+
+TEST_F(DocumentIdentity, OnlyTrustedLinksAreFollowed) {
+  const IdentityCase cases[] = {
+      {.what = "another user's link, at the save",
+       .who = Who::kRoot,
+       .ending = kSaveFailed,
+       .holds = secret_kept,
+       .in_place = true,
+       .make = LinkedToSecret(01777)},
+      {.what = "another user's link, at creation",
+       .who = Who::kRoot,
+       .ending = kCreateFailed,
+       .holds = secret_kept,
+       .in_place = true,
+       .make = LinkedToSecret(01777),
+       .created = "notes"},
+      {.what = "one's own link swapped for another user's after creation",
+       .who = Who::kRoot,
+       .ending = kSaveFailed,
+       .holds = {{"secret", "root only"}, {"reference", ""}},
+       .in_place = true,
+       .make =
+           [](TempDir& dir) {
+             dir.Write("reference", "");
+             std::filesystem::create_symlink("../reference", dir.Path("txt/notes.txt"));
+             TestConsole test({}, kNoKeyboard);
+             CreateDocument("notes");
+             std::filesystem::remove(dir.Path("txt/notes.txt"));
+             LinkedToSecret(0777)(dir);
+           }},
+      {.what = "another user's link to a folder",
+       .who = Who::kRoot,
+       .ending = kCreateFailed,
+       .holds = {},
+       .make = LinkedFolder("../elsewhere", "txt/sub"),
+       .created = "sub/x"},
+      {.what = "txt itself another user's link",
+       .who = Who::kRoot,
+       .ending = kCreateFailed,
+       .holds = {},
+       .make = LinkedFolder("elsewhere", "txt"),
+       .created = "notes"},
+      {.what = "one's own link",
+       .who = Who::kAnyone,
+       .holds = {{"reference", kText}},
+       .make =
+           [](TempDir& dir) {
+             dir.Write("reference", "old");
+             std::filesystem::create_symlink("../reference", dir.Path("txt/notes.txt"));
+           }},
+  };
+  Run(cases);
 }
 
 #endif
@@ -719,9 +820,10 @@ std::function<void()> MakeSymbolicLink(const std::wstring& target, const std::ws
 
 struct WindowsSaveCase {
   const char* what;
-  std::function<void()> make;                // txt/notes.txt holds "old" before it
-  std::map<std::string, std::string> holds;  // files and what they hold afterwards
-  bool in_place;                             // txt/notes.txt leads to the same file afterwards
+  std::function<void()> make;  // txt/notes.txt holds "old" before it
+  // Files and what they hold afterwards.
+  std::map<std::string, std::string> holds = {{"txt/notes.txt", kText}};
+  bool in_place = false;  // txt/notes.txt leads to the same file afterwards
   std::string ending = "";
   std::string text = kText;  // what is saved
 };
@@ -731,93 +833,102 @@ struct WindowsSaveCase {
 // and never leaves a temporary file.
 TEST(WriteDocument, KeepsWhatAWindowsDocumentIs) {
   const std::wstring document = L"txt\\notes.txt";
-  const std::map<std::string, std::string> saved = {{"txt/notes.txt", kText}};
   HANDLE reader = INVALID_HANDLE_VALUE;
   std::thread other_writer;
   std::function<void()> undo;  // what a case made that the folder's removal cannot remove
   std::string unsupported;     // what Wine or the file system lacks for a case, which is skipped
   const WindowsSaveCase cases[] = {
-      {"a document of its own", [] {}, saved, false},
-      {"hidden and system", [&] { SetFileAttributesW(document.c_str(), 0x26); }, saved, false},
-      {"an access list shutting everyone else out",
-       [&] {
-         if (!ShutToOthers(document)) unsupported = "access lists";
-       },
-       saved, false},
-      {"second hard links, and another run saving in place at the same time",
-       [&] {
-         CreateHardLinkW(L"txt\\copy.txt", document.c_str(), nullptr);
-         CreateHardLinkW(L"outside", document.c_str(), nullptr);
-         // The other run has written its longer text and cuts the file to its length later.
-         HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-         other_writer = std::thread([&document, written] {
-           const HANDLE file = CreateFileW(document.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, 0, nullptr);
-           OVERLAPPED whole{};
-           LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
-           const std::string_view text = "the other run's longer text";
-           DWORD count = 0;
-           WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &count, nullptr);
-           SetEvent(written);
-           Sleep(300);
-           SetEndOfFile(file);
-           CloseHandle(file);
-         });
-         WaitForSingleObject(written, INFINITE);
-         CloseHandle(written);
-       },
-       {{"txt/notes.txt", kText}, {"txt/copy.txt", kText}, {"outside", kText}},
-       true},
-      {"a reader holding it open, letting it be written but not renamed",
-       [&] {
-         reader = CreateFileW(document.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-       },
-       saved, true},
-      {"a symbolic link",
-       [&] {
-         DeleteFileW(document.c_str());
-         std::ofstream("target", std::ios::binary) << "old";
-         undo = MakeSymbolicLink(L"..\\target", document);
-         if (!undo) unsupported = "symbolic links";
-       },
-       {{"target", kText}},
-       true},
-      {"a folder that takes no new file",
-       [&] {
-         const std::wstring folder = UnixName(L"txt");
-         if (folder.empty() || !RunUnixCommand(L"/usr/bin/chattr +i " + folder,
-                                               [] { return !FolderTakesNewFiles(); })) {
-           unsupported = "an immutable folder (chattr, as root)";
-         }
-         undo = [folder] { RunUnixCommand(L"/usr/bin/chattr -i " + folder, FolderTakesNewFiles); };
-       },
-       saved, true},
-      {"a full disk, the document with a second link",
-       [&] {
-         // The mount hides what txt/ held.
-         const std::wstring folder = UnixName(L"txt");
-         if (folder.empty() || !RunUnixCommand(L"/bin/mount -t tmpfs -o size=64k tmpfs " + folder,
-                                               [&] { return !Exists(document); })) {
-           unsupported = "mounting a small file system (as root)";
-         }
-         undo = [folder] {
-           RunUnixCommand(L"/bin/umount -l " + folder, [] { return !Exists(L"txt\\filler"); });
-         };
-         std::ofstream("txt/notes.txt", std::ios::binary) << "old";
-         CreateHardLinkW(L"txt\\copy.txt", document.c_str(), nullptr);
-         std::ofstream("txt/filler", std::ios::binary) << std::string(1 << 20, 'x');
-       },
-       {{"txt/notes.txt", "old"}, {"txt/copy.txt", "old"}},
-       true,
-       kSaveFailed,
-       std::string(80001, 'n')},
-      {"a read-only document",
-       [&] { SetFileAttributesW(document.c_str(), FILE_ATTRIBUTE_READONLY); },
-       {{"txt/notes.txt", "old"}},
-       true,
-       kSaveFailed},
+      {.what = "a document of its own", .make = [] {}},
+      {.what = "hidden and system", .make = [&] { SetFileAttributesW(document.c_str(), 0x26); }},
+      {.what = "an access list shutting everyone else out",
+       .make =
+           [&] {
+             if (!ShutToOthers(document)) unsupported = "access lists";
+           }},
+      {.what = "second hard links, and another run saving in place at the same time",
+       .make =
+           [&] {
+             CreateHardLinkW(L"txt\\copy.txt", document.c_str(), nullptr);
+             CreateHardLinkW(L"outside", document.c_str(), nullptr);
+             // The other run has written its longer text and cuts the file to its length later.
+             HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+             other_writer = std::thread([&document, written] {
+               const HANDLE file =
+                   CreateFileW(document.c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+               OVERLAPPED whole{};
+               LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+               const std::string_view text = "the other run's longer text";
+               DWORD count = 0;
+               WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &count, nullptr);
+               SetEvent(written);
+               Sleep(300);
+               SetEndOfFile(file);
+               CloseHandle(file);
+             });
+             WaitForSingleObject(written, INFINITE);
+             CloseHandle(written);
+           },
+       .holds = {{"txt/notes.txt", kText}, {"txt/copy.txt", kText}, {"outside", kText}},
+       .in_place = true},
+      {.what = "a reader holding it open, letting it be written but not renamed",
+       .make =
+           [&] {
+             reader =
+                 CreateFileW(document.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+           },
+       .in_place = true},
+      {.what = "a symbolic link",
+       .make =
+           [&] {
+             DeleteFileW(document.c_str());
+             std::ofstream("target", std::ios::binary) << "old";
+             undo = MakeSymbolicLink(L"..\\target", document);
+             if (!undo) unsupported = "symbolic links";
+           },
+       .holds = {{"target", kText}},
+       .in_place = true},
+      {.what = "a folder that takes no new file",
+       .make =
+           [&] {
+             const std::wstring folder = UnixName(L"txt");
+             if (folder.empty() || !RunUnixCommand(L"/usr/bin/chattr +i " + folder,
+                                                   [] { return !FolderTakesNewFiles(); })) {
+               unsupported = "an immutable folder (chattr, as root)";
+             }
+             undo = [folder] {
+               RunUnixCommand(L"/usr/bin/chattr -i " + folder, FolderTakesNewFiles);
+             };
+           },
+       .in_place = true},
+      {.what = "a full disk, the document with a second link",
+       .make =
+           [&] {
+             // The mount hides what txt/ held.
+             const std::wstring folder = UnixName(L"txt");
+             if (folder.empty() ||
+                 !RunUnixCommand(L"/bin/mount -t tmpfs -o size=64k tmpfs " + folder,
+                                 [&] { return !Exists(document); })) {
+               unsupported = "mounting a small file system (as root)";
+             }
+             undo = [folder] {
+               RunUnixCommand(L"/bin/umount -l " + folder, [] { return !Exists(L"txt\\filler"); });
+             };
+             std::ofstream("txt/notes.txt", std::ios::binary) << "old";
+             CreateHardLinkW(L"txt\\copy.txt", document.c_str(), nullptr);
+             std::ofstream("txt/filler", std::ios::binary) << std::string(1 << 20, 'x');
+           },
+       .holds = {{"txt/notes.txt", "old"}, {"txt/copy.txt", "old"}},
+       .in_place = true,
+       .ending = kSaveFailed,
+       .text = std::string(80001, 'n')},
+      {.what = "a read-only document",
+       .make = [&] { SetFileAttributesW(document.c_str(), FILE_ATTRIBUTE_READONLY); },
+       .holds = {{"txt/notes.txt", "old"}},
+       .in_place = true,
+       .ending = kSaveFailed},
   };
   std::string lacking;
   for (const WindowsSaveCase& c : cases) {
@@ -857,21 +968,27 @@ TEST(WriteDocument, KeepsWhatAWindowsDocumentIs) {
 // Each failure strikes at a different step: making the temporary file, writing it or the document
 // itself, renaming it.
 TEST(WriteDocument, AFailedSaveEndsWithTheBoxAndKeepsTheOlderDocument) {
-  const std::pair<const char*, std::function<void(TempDir&)>> failures[] = {
-      {"folder removed", [](TempDir& dir) { std::filesystem::remove_all(dir.Path("txt")); }},
+  const struct {
+    const char* what;
+    std::function<void(TempDir&)> make_it_fail;
+  } failures[] = {
+      {.what = "folder removed",
+       .make_it_fail = [](TempDir& dir) { std::filesystem::remove_all(dir.Path("txt")); }},
 #ifndef _WIN32
-      {"file size limit", [](TempDir&) { LimitFileSize(kOlder.size()); }},
-      {"file size limit, written in place",
-       [](TempDir& dir) {
-         std::filesystem::create_hard_link(dir.Path("txt/diary.txt"), dir.Path("txt/copy.txt"));
-         LimitFileSize(kOlder.size());
-       }},
+      {.what = "file size limit", .make_it_fail = [](TempDir&) { LimitFileSize(kOlder.size()); }},
+      {.what = "file size limit, written in place",
+       .make_it_fail =
+           [](TempDir& dir) {
+             std::filesystem::create_hard_link(dir.Path("txt/diary.txt"), dir.Path("txt/copy.txt"));
+             LimitFileSize(kOlder.size());
+           }},
 #endif
-      {"document is a folder",
-       [](TempDir& dir) {
-         std::filesystem::remove(dir.Path("txt/diary.txt"));
-         std::filesystem::create_directories(dir.Path("txt/diary.txt/inside"));
-       }},
+      {.what = "document is a folder",
+       .make_it_fail =
+           [](TempDir& dir) {
+             std::filesystem::remove(dir.Path("txt/diary.txt"));
+             std::filesystem::create_directories(dir.Path("txt/diary.txt/inside"));
+           }},
   };
   for (const auto& [what, make_it_fail] : failures) {
     SCOPED_TRACE(what);

@@ -156,9 +156,9 @@ void PtyTerminal::Start(const std::vector<std::string>& argv, const std::string&
     dup2(unread_ends[1] >= 0 ? unread_ends[1] : output(streams.stdout_file), 1);
     dup2(output(streams.stderr_file), 2);
     for (const int fd : streams.closed_fds) close(fd);
-    // What libvterm understands, whatever the runner has: the C locale's text goes out in UTF-8.
+    // What libvterm understands, whatever the runner has.
     setenv("TERM", "xterm-256color", 1);
-    setenv("LC_ALL", "C", 1);
+    setenv("LC_ALL", streams.locale.c_str(), 1);
     for (const std::string& setting : streams.environment) {
       const size_t equals = setting.find('=');
       if (equals == std::string::npos) {
@@ -279,6 +279,12 @@ bool PtyTerminal::WaitForExit(int timeout_ms) {
       [&] { return status_ != -1 || waitpid(pid_, &status_, WNOHANG) == pid_; }, timeout_ms);
   Pump();  // what it wrote just before exiting
   return exited;
+}
+
+bool PtyTerminal::WaitForStop(int timeout_ms) {
+  int status = 0;
+  return WaitFor([&] { return waitpid(pid_, &status, WUNTRACED | WNOHANG) == pid_; }, timeout_ms) &&
+         WIFSTOPPED(status);
 }
 
 char32_t PtyTerminal::CharAt(int column, int row) {

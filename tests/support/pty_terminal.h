@@ -20,7 +20,8 @@ struct PtyStreams {
   std::string stderr_file = {};
   bool stdout_to_closed_pipe = false;  // a pipe nobody reads any more: writes fail with EPIPE
   std::vector<int> closed_fds = {};    // closed after the streams are in place
-  // "NAME=value" sets, "NAME" unsets; TERM is xterm-256color and LC_ALL is C unless set here.
+  std::string locale = "C";            // LC_ALL: C's text goes out in UTF-8, which libvterm reads
+  // "NAME=value" sets, "NAME" unsets; TERM is xterm-256color unless set here.
   std::vector<std::string> environment = {};
   std::vector<int> ignored_signals = {};  // as nohup or trap '' would leave them
   long long file_size_limit = -1;         // RLIMIT_FSIZE in bytes, or none
@@ -62,6 +63,7 @@ class PtyTerminal {
   bool WaitFor(const std::function<bool()>& done, int timeout_ms);
   bool WaitForText(std::string_view utf8, int timeout_ms);
   bool WaitForExit(int timeout_ms);
+  bool WaitForStop(int timeout_ms);           // by SIGSTOP, say
   int ExitStatus() const { return status_; }  // as waitpid gives it
   pid_t SessionId() const { return pid_; }    // the program leads its session
 
