@@ -89,7 +89,11 @@ void ScreenRenderer::RepaintFromBlank(const CellScreen& screen, int columns, int
 void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, std::string& out) {
   const int visible_columns = shown_columns_;
   auto wanted_at = [&](int column) { return AsSeen(screen.At(column, row)); };
-  auto changed = [&](int column) { return Shown(column, row) != wanted_at(column); };
+  // The right half of a wide character is drawn with its left half, never on its own.
+  auto changed = [&](int column) {
+    const Cell wanted = wanted_at(column);
+    return wanted.glyph != kWideRightHalf && Shown(column, row) != wanted;
+  };
   int last_non_blank = visible_columns - 1;
   while (last_non_blank >= 0 && IsPlainBlank(screen.At(last_non_blank, row))) --last_non_blank;
   int column = 0;
@@ -124,11 +128,6 @@ void ScreenRenderer::RenderRow(const CellScreen& screen, int row, int columns, s
         column = blank_end;
         continue;
       }
-    }
-    if (wanted.glyph == kWideRightHalf) {  // drawn along with the wide character left of it
-      Shown(column, row) = wanted;
-      ++column;
-      continue;
     }
     // A wide character cut by the right edge would wrap on the terminal: a blank stands for it.
     const int width = CellWidth(wanted.glyph);
