@@ -1,7 +1,6 @@
 #include "console/plain_console.h"
 
 #include "console/input/terminal_echo.h"
-#include "console/utf8.h"
 
 namespace {
 
@@ -22,20 +21,10 @@ void PlainConsole::WriteGlyph(ConsoleGlyph glyph) {
   }
 }
 
-std::string PlainConsole::ShownTyped(std::string_view typed) {
-  return VisibleText(charset_.TypedToUtf8(typed));
-}
-
 std::string PlainConsole::ReadLine() {
   Flush();  // the prompt goes out before the echo of keys typed ahead
   TerminalEcho echo(device_, charset_);
   return input_.ReadLine(echo);
-}
-
-void PlainConsole::Pause(int milliseconds) {
-  Flush();
-  SleepFor(device_, milliseconds, [] {});
-  input_.CollectTypedAhead();
 }
 
 void PlainConsole::ReportFatal(const std::string& message) {

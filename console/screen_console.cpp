@@ -4,14 +4,9 @@
 
 #include "console/screen/error_box.h"
 #include "console/screen/screen_echo.h"
-#include "console/utf8.h"
 
 ScreenConsole::ScreenConsole(ConsoleDevice& device, const Charset& charset)
-    : device_(device),
-      charset_(charset),
-      screen_(kLayoutColumns, kLayoutRows),
-      renderer_(charset),
-      input_(device, *this, charset) {
+    : ChannelConsole(device, charset), screen_(kLayoutColumns, kLayoutRows), renderer_(charset) {
   TakeSize();
 }
 
@@ -33,19 +28,9 @@ void ScreenConsole::WriteGlyph(ConsoleGlyph glyph) {
   screen_.Put(glyph.unicode);
 }
 
-std::string ScreenConsole::ShownTyped(std::string_view typed) {
-  return VisibleText(charset_.TypedToUtf8(typed));
-}
-
 std::string ScreenConsole::ReadLine() {
   ScreenEcho echo(screen_, shown_size_.columns);
   return input_.ReadLine(echo);
-}
-
-void ScreenConsole::Pause(int milliseconds) {
-  Flush();
-  SleepFor(device_, milliseconds, [this] { OnScreenEvent(); });
-  input_.CollectTypedAhead();
 }
 
 void ScreenConsole::Clear() {
@@ -59,21 +44,11 @@ void ScreenConsole::ReportFatal(const std::string& message) {
   device_.Exit(1, FatalErrorLine(message));
 }
 
-void ScreenConsole::EndProcess(int status) {
-  Flush();
-  device_.Exit(status, {});
-}
-
 void ScreenConsole::OnScreenEvent() {
   TakeSize();
   renderer_.Invalidate();
   rendered_version_.reset();
   Flush();
-}
-
-void ScreenConsole::EndRun(std::string_view message) {
-  Flush();
-  device_.Exit(1, message);
 }
 
 void ScreenConsole::Flush() {

@@ -5,7 +5,7 @@
 
 #include "console/console.h"
 #include "document/file_store.h"
-#include "document/windows/document_names.h"
+#include "document/windows_names.h"
 
 namespace {
 

@@ -46,7 +46,7 @@
 
 #include "console/plain_console.h"
 #include "document/document_file.h"
-#include "document/windows/document_names.h"
+#include "document/windows_names.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_console.h"
 

@@ -1,6 +1,6 @@
 // Glyphs join a block only while it stays complete rows of one width and then one shorter row,
 // so putting the block on screen replaces exactly the cells that were drawn.
-#include "console/windows/glyph_block.h"
+#include "console/glyph_block.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "console/glyph_block.h"
 #include "console/plain_console.h"
-#include "console/windows/glyph_block.h"
 #include "console/windows/windows_device.h"
 #include "console/windows/windows_keyboard.h"
 

@@ -1,4 +1,4 @@
-#include "document/windows/document_names.h"
+#include "document/windows_names.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "console/windows/glyph_block.h"
+#include "console/glyph_block.h"
 
 bool GlyphBlock::Add(int column, int row, BlockCell cell) {
   if (cells_.empty()) {
