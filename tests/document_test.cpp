@@ -327,7 +327,9 @@ struct IdentityCase {
   std::string ending = "";  // "" when it saves
   // Files and what they hold afterwards; by default the document holds the new text.
   std::map<std::string, std::string> holds = {{"txt/notes.txt", kText}};
-  bool in_place = false;  // the file the document leads to keeps its inode
+  // The file the document leads to keeps its inode; otherwise a saved document is a new file,
+  // renamed over the old, so that no moment leaves it half written.
+  bool in_place = false;
   std::function<void(TempDir&)> make;
   const char* created = nullptr;  // a name to create instead of saving "notes"
   std::function<void(const TempDir&)> check = nullptr;
@@ -427,6 +429,8 @@ void DocumentIdentity::Run(std::span<const IdentityCase> cases) {
       EXPECT_EQ(AttributesOf("txt/notes.txt"), attributes);
       if (c.in_place) {
         EXPECT_EQ(file_after.st_ino, file.st_ino);
+      } else if (c.ending.empty()) {
+        EXPECT_NE(file_after.st_ino, file.st_ino);
       }
     }
     if (c.check) c.check(dir);
