@@ -173,9 +173,9 @@ TEST(KeyPoll, AKeyReadsAsPressedOnlyWhenTypedAsThatKey) {
   };
   const Case cases[] = {
       {"\x1b[3~\x1b[15~\x1b[1;5C\x1b[5~\x1b[6~\x1b[2;3~", "", ""},  // editing and function keys
-      {"\x1bOq\x1bOy\x1bO5P\x1b[[A", "", "19"},        // keypad digits type but do not press
-      {"\x1b[M!1n\x1b[<0;12;5M\x1b[32;8;9M", "", ""},  // mouse reports
-      {"\x1b[200~n4\x1b[201~", "N4", "n4"},            // pasted text is typed
+      {"\x1bOq\x1bOy\x1bO5P\x1b[[A", "", "19"},  // keypad digits type but do not press
+      {"\x1b[M!1n\x1b[<0;12;5M\x1b[M!4n\x1b[32;8;9M", "", ""},            // mouse reports
+      {"\x1b[200~n4\x1b[201~", "N4", "n4"},                               // pasted text is typed
       {"a run of text: 4, n and 2", "N24", "a run of text: 4, n and 2"},  // each of its keys too
       {"\x1b]4;1;rgb:0/0/0\x07\x1b]11;9\x1b\\\x1b[?1;2c\x1b[12;40R", "", ""},  // replies
       {"\x1bP>|Konsole 23.08.5\x1b\\\x1bP1+r6b6e=1\x1b\\\x1b_Gi=31;OK\x1b\\\x1bXn\x07\x1b^9\x07",
